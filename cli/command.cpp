@@ -1,0 +1,371 @@
+// The sort command. Input is read in large blocks into one store; each
+// accepted line (or only its field, with -v) is kept there, packed in input
+// order and ended by a newline, and gets a compact sort key. Rejected lines
+// are reported and their bytes reused. After the sort the texts are written
+// out in key order through one buffered writer.
+#include "cli/command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "cli/sort_key.h"
+#include "version/internal.h"
+
+namespace quorbel {
+
+namespace {
+
+constexpr std::string_view USAGE[] = {
+    "Usage: <versions> | quorbel [options]",
+    "Sort all semver-valid versions at input and write them at output.",
+    "Available options:",
+    "\t-h         show this help",
+    "\t-k <num>   extract and use field <num> instead of all line (starts at 1)",
+    "\t-r         sort descending",
+    "\t-t <char>  use <char> as field separator (defaults to space)",
+    "\t-q         do not print any messages",
+    "\t-v         print only versions, not entire lines",
+};
+
+// Longest line, in bytes before its newline; a longer one is dropped whole.
+constexpr std::size_t MAX_LINE_LENGTH = 4095;
+// How much of an over-long line its message shows.
+constexpr std::size_t LONG_LINE_SHOWN = 4096;
+constexpr std::size_t READ_BLOCK = std::size_t{1} << 20;
+constexpr std::size_t WRITE_BLOCK = std::size_t{1} << 16;
+
+// A growable block of raw memory: realloc lets large blocks grow in place.
+template <typename T>
+struct raw_array {
+  T* data = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+
+  raw_array() = default;
+  raw_array(const raw_array&) = delete;
+  raw_array& operator=(const raw_array&) = delete;
+  ~raw_array() { std::free(data); }
+
+  // Makes room for at least `wanted` elements; false when memory runs out.
+  bool reserve(std::size_t wanted) noexcept {
+    if (wanted <= capacity) return true;
+    std::size_t grown = capacity < 1024 ? 1024 : capacity * 2;
+    if (grown < wanted) grown = wanted;
+    if (grown > SIZE_MAX / sizeof(T)) return false;
+    void* moved = std::realloc(data, grown * sizeof(T));
+    if (moved == nullptr) return false;
+    data = static_cast<T*>(moved);
+    capacity = grown;
+    return true;
+  }
+};
+
+// Buffered writes to one descriptor. The first failure is kept and later
+// writes are skipped, so the caller checks once at the end.
+class writer {
+ public:
+  writer(int fd, std::size_t capacity) noexcept
+      : fd_(fd), capacity_(capacity), buffer_(static_cast<char*>(std::malloc(capacity))) {}
+  writer(const writer&) = delete;
+  writer& operator=(const writer&) = delete;
+  ~writer() { std::free(buffer_); }
+
+  [[nodiscard]] bool ready() const noexcept { return buffer_ != nullptr; }
+  [[nodiscard]] int error() const noexcept { return error_; }
+
+  void put(std::string_view bytes) noexcept {
+    if (bytes.size() > capacity_ - used_) {
+      flush();
+      if (bytes.size() >= capacity_) {
+        write_all(bytes);
+        return;
+      }
+    }
+    std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+  }
+
+  void flush() noexcept {
+    write_all({buffer_, used_});
+    used_ = 0;
+  }
+
+ private:
+  void write_all(std::string_view bytes) noexcept {
+    while (!bytes.empty() && error_ == 0) {
+      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+      if (written < 0) {
+        if (errno != EINTR) error_ = errno;
+        continue;
+      }
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+  }
+
+  int fd_;
+  std::size_t capacity_;
+  char* buffer_;
+  std::size_t used_ = 0;
+  int error_ = 0;
+};
+
+// Reports a failure of the command itself. Needs no memory, so it works
+// when memory has run out; `-q` does not silence it.
+void report_error(int fd, const char* what, int error) noexcept {
+  char message[256];
+  const int length = error != 0
+      ? std::snprintf(message, sizeof message, "%s: %s\n", what, std::strerror(error))
+      : std::snprintf(message, sizeof message, "%s\n", what);
+  if (length <= 0) return;
+  std::size_t left = std::min(static_cast<std::size_t>(length), sizeof message - 1);
+  const char* next = message;
+  while (left > 0) {
+    const ssize_t written = ::write(fd, next, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    next += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
+
+// The field'th field of the line (1-based), or absent when there are fewer.
+std::optional<std::string_view> find_field(std::string_view line, char separator,
+                                           std::int32_t field) noexcept {
+  const char* start = line.data();
+  const char* const end = line.data() + line.size();
+  for (std::int32_t n = 1; n < field; ++n) {
+    const void* found = std::memchr(start, separator, static_cast<std::size_t>(end - start));
+    if (found == nullptr) return std::nullopt;
+    start = static_cast<const char*>(found) + 1;
+  }
+  const void* found = std::memchr(start, separator, static_cast<std::size_t>(end - start));
+  const char* stop = found == nullptr ? end : static_cast<const char*>(found);
+  return std::string_view(start, static_cast<std::size_t>(stop - start));
+}
+
+enum class outcome { ok, read_failed, out_of_memory };
+
+// Reads all input, keeping the accepted texts in `store` and their keys in
+// `entries`, and reporting rejected lines on `messages`.
+class collector {
+ public:
+  collector(const sort_settings& settings, writer* messages, raw_array<char>* store,
+            raw_array<sort_entry>* entries) noexcept
+      : settings_(settings), messages_(messages), store_(store), entries_(entries) {}
+
+  [[nodiscard]] outcome run(int fd, int* read_error) noexcept {
+    std::size_t pos = 0;   // first byte not yet examined
+    std::size_t end = 0;   // end of the bytes read
+    bool skipping = false;  // inside the tail of an over-long line
+    for (;;) {
+      if (!store_->reserve(end + READ_BLOCK + 1)) return outcome::out_of_memory;
+      const ssize_t got = ::read(fd, store_->data + end, READ_BLOCK);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        *read_error = errno;
+        return outcome::read_failed;
+      }
+      if (got == 0) break;
+      end += static_cast<std::size_t>(got);
+      char* const base = store_->data;
+      while (pos < end) {
+        const void* found = std::memchr(base + pos, '\n', end - pos);
+        if (found == nullptr) {
+          if (!skipping && end - pos > MAX_LINE_LENGTH) {
+            too_long(base + pos);
+            skipping = true;
+          }
+          if (skipping) pos = end;
+          break;
+        }
+        const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - base);
+        if (skipping) {
+          skipping = false;
+        } else if (newline - pos > MAX_LINE_LENGTH) {
+          too_long(base + pos);
+        } else if (!take_line({base + pos, newline - pos})) {
+          return outcome::out_of_memory;
+        }
+        pos = newline + 1;
+      }
+      // Keep the unfinished line right after the kept texts, so rejected
+      // bytes never pile up.
+      const std::size_t kept = store_->size;
+      if (pos != kept) std::memmove(base + kept, base + pos, end - pos);
+      end = kept + (end - pos);
+      pos = kept;
+    }
+    // A last line without a newline counts whole.
+    if (!skipping && pos < end && !take_line({store_->data + pos, end - pos})) {
+      return outcome::out_of_memory;
+    }
+    return outcome::ok;
+  }
+
+ private:
+  void too_long(const char* line) noexcept {
+    if (settings_.quiet) return;
+    messages_->put("Input line too long: ");
+    messages_->put(until_zero({line, LONG_LINE_SHOWN}));
+    messages_->put("\n");
+  }
+
+  // Handles one line (without its newline); false when memory runs out.
+  bool take_line(std::string_view line) noexcept {
+    line = until_zero(line);
+    if (line.empty()) return true;
+    const auto field = find_field(line, settings_.separator, settings_.field);
+    if (!field) {
+      if (!settings_.quiet) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", static_cast<int>(settings_.field));
+        messages_->put("Field ");
+        messages_->put(number);
+        messages_->put(" not found in ");
+        messages_->put(line);
+        messages_->put("\n");
+      }
+      return true;
+    }
+    version_view version;
+    if (version_parse_view(*field, &version) != 0) {
+      if (!settings_.quiet) {
+        messages_->put("Invalid semver: ");
+        messages_->put(line);
+        messages_->put("\n");
+      }
+      return true;
+    }
+    const std::string_view text = settings_.versions_only ? *field : line;
+    const std::size_t offset = store_->size;
+    if (offset >= MAX_STORE_SIZE || !entries_->reserve(entries_->size + 1)) return false;
+    entries_->data[entries_->size++] = make_sort_entry(version, text, offset);
+    // The text moves down over bytes already examined; the store always has
+    // room for the newline, even after a last line that had none.
+    char* const destination = store_->data + offset;
+    if (destination != text.data()) std::memmove(destination, text.data(), text.size());
+    destination[text.size()] = '\n';
+    store_->size = offset + text.size() + 1;
+    return true;
+  }
+
+  const sort_settings& settings_;
+  writer* messages_;
+  raw_array<char>* store_;
+  raw_array<sort_entry>* entries_;
+};
+
+template <bool Descending>
+void sort_entries(sort_entry* first, sort_entry* last, const char* store) {
+  std::sort(first, last, [store](const sort_entry& a, const sort_entry& b) {
+    const int c = compare_entries(a, b, store);
+    if (c != 0) return Descending ? c > 0 : c < 0;
+    return a.where < b.where;  // equal versions keep their input order
+  });
+}
+
+int print_usage(const command_streams& streams) noexcept {
+  writer out(streams.out, 1024);
+  if (!out.ready()) {
+    report_error(streams.err, "Out of memory", 0);
+    return EXIT_TROUBLE;
+  }
+  for (std::string_view line : USAGE) {
+    out.put(line);
+    out.put("\n");
+  }
+  out.flush();
+  if (out.error() != 0) {
+    report_error(streams.err, "Write error", out.error());
+    return EXIT_TROUBLE;
+  }
+  return EXIT_USAGE;
+}
+
+int sort_lines(const sort_settings& settings, const command_streams& streams) noexcept {
+  raw_array<char> store;
+  raw_array<sort_entry> entries;
+  writer messages(streams.err, WRITE_BLOCK);
+  writer out(streams.out, WRITE_BLOCK);
+  if (!messages.ready() || !out.ready()) {
+    report_error(streams.err, "Out of memory", 0);
+    return EXIT_TROUBLE;
+  }
+  collector lines(settings, &messages, &store, &entries);
+  int read_error = 0;
+  const outcome read = lines.run(streams.in, &read_error);
+  // Every message comes before the output.
+  messages.flush();
+  if (read == outcome::read_failed) {
+    report_error(streams.err, "Read error", read_error);
+    return EXIT_TROUBLE;
+  }
+  if (read == outcome::out_of_memory) {
+    report_error(streams.err, "Out of memory", 0);
+    return EXIT_TROUBLE;
+  }
+  if (settings.reverse) {
+    sort_entries<true>(entries.data, entries.data + entries.size, store.data);
+  } else {
+    sort_entries<false>(entries.data, entries.data + entries.size, store.data);
+  }
+  for (std::size_t i = 0; i < entries.size; ++i) {
+    const std::size_t start = entries.data[i].where >> WHERE_SHIFT;
+    const char* text = store.data + start;
+    const auto* newline = static_cast<const char*>(std::memchr(text, '\n', store.size - start));
+    out.put({text, static_cast<std::size_t>(newline - text) + 1});
+  }
+  out.flush();
+  if (out.error() != 0) {
+    report_error(streams.err, "Write error", out.error());
+    return EXIT_TROUBLE;
+  }
+  return EXIT_SORTED;
+}
+
+}  // namespace
+
+sort_settings parse_arguments(int count, const char* const* arguments) noexcept {
+  sort_settings settings;
+  for (int i = 0; i < count; ++i) {
+    const std::string_view argument = arguments[i];
+    if (argument == "-q") {
+      settings.quiet = true;
+    } else if (argument == "-r") {
+      settings.reverse = true;
+    } else if (argument == "-h") {
+      settings.show_help = true;
+    } else if (argument == "-v") {
+      settings.versions_only = true;
+    } else if (argument == "-t") {
+      if (i + 1 == count) break;  // a trailing -t has no effect
+      settings.separator = arguments[++i][0];
+    } else if (argument == "-k") {
+      if (i + 1 == count) {
+        settings.show_help = true;
+        break;
+      }
+      std::size_t consumed = 0;
+      const std::int32_t field = convert_integer(arguments[++i], &consumed);
+      settings.field = field < 1 ? 1 : field;
+    } else {
+      settings.show_help = true;
+    }
+  }
+  return settings;
+}
+
+int run_command(int argc, const char* const* argv, command_streams streams) noexcept {
+  const sort_settings settings =
+      argc > 1 ? parse_arguments(argc - 1, argv + 1) : sort_settings{};
+  if (settings.show_help) return print_usage(streams);
+  return sort_lines(settings, streams);
+}
+
+}  // namespace quorbel

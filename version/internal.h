@@ -1,0 +1,91 @@
+// Helpers behind the public operations. Not installed: the tests and the
+// sort command reach them, callers of the library do not.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "version/version.h"
+
+namespace quorbel {
+
+// --- Numbers -----------------------------------------------------------------
+
+// Byte classes of the C locale, so no locale is ever consulted.
+inline bool is_space_byte(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool is_digit_byte(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// The one integer conversion of the system, with the semantics of a base-10
+// strtol: optional leading white space, an optional sign, then digits. The
+// value saturates at the signed 64-bit limits and keeps its low 32 bits
+// (4294967297 gives 1). *consumed receives the bytes read, 0 when there were
+// no digits (the result is then 0).
+[[nodiscard]] std::int32_t convert_integer(std::string_view text,
+                                           std::size_t* consumed) noexcept;
+
+// The text up to its first zero byte.
+[[nodiscard]] std::string_view until_zero(std::string_view text) noexcept;
+
+// --- Parsing -----------------------------------------------------------------
+
+[[nodiscard]] int length_ok(std::string_view text) noexcept;
+// 1 when byte equals one of the first count bytes of set.
+[[nodiscard]] int char_in_set(char byte, const char* set, int count) noexcept;
+[[nodiscard]] int chars_in_set(std::string_view text, std::string_view set) noexcept;
+
+// Cuts *text at its first separator and returns what followed it; absent,
+// with *text unchanged, when the separator does not occur.
+[[nodiscard]] std::optional<std::string_view> split_off(std::string_view* text,
+                                                        char separator) noexcept;
+
+// Reads up to MAX_COMPONENTS dot-separated numbers of the core into *view,
+// writing only those the core gives: 0, or -1 at the first component that is
+// too long or not all digits (the ones before it are written).
+[[nodiscard]] int parse_core(std::string_view core, version_view* view) noexcept;
+
+// --- Precedence --------------------------------------------------------------
+
+[[nodiscard]] int compare_int(std::int32_t a, std::int32_t b) noexcept;
+[[nodiscard]] int compare_core(const version_view& x, const version_view& y) noexcept;
+[[nodiscard]] int compare_core(const version_record& x, const version_record& y) noexcept;
+// Three-way compare of two pre-releases, either of which may be absent.
+[[nodiscard]] int compare_prerelease(std::optional<std::string_view> a,
+                                     std::optional<std::string_view> b) noexcept;
+
+// --- Ranges ------------------------------------------------------------------
+
+[[nodiscard]] int caret_match(const version_record& x, const version_record& y) noexcept;
+[[nodiscard]] int tilde_match(const version_record& x, const version_record& y) noexcept;
+
+// --- Rendering and value -----------------------------------------------------
+
+// Room in which one piece of a rendering is formatted: 49 characters and the
+// terminator. A longer pre-release or build is appended whole all the same.
+inline constexpr int PIECE_SIZE = 50;
+// Room for the digits version_value joins: three numbers of at most 11 bytes.
+inline constexpr int VALUE_BUFFER_SIZE = 150;
+
+// Append "<prefix><value>" in decimal; 0, or -1 when memory runs out.
+[[nodiscard]] int append_number(std::string* destination, std::int32_t value,
+                                std::string_view prefix = {}) noexcept;
+// Append "<prefix><text>"; 0, or -1 when memory runs out.
+[[nodiscard]] int append_text(std::string* destination, std::string_view text,
+                              std::string_view prefix) noexcept;
+// The value of an all-digit text of at most 2147483647, else -1; "" gives 0.
+[[nodiscard]] std::int32_t digits_to_int(std::string_view text) noexcept;
+// Sum of the byte values of the text's bytes that are in VERSION_CHARS.
+[[nodiscard]] std::int32_t sum_allowed_chars(std::string_view text) noexcept;
+
+// --- Cleaning ----------------------------------------------------------------
+
+// Removes count bytes of *text from index start, closing the gap; a negative
+// count removes everything from start on. Returns the number removed, or -1
+// with the text unchanged when start is outside 0..length or the text is
+// longer than 2147483647 bytes.
+[[nodiscard]] std::int32_t cut_chars(std::string* text, std::int32_t start,
+                                     std::int32_t count) noexcept;
+
+}  // namespace quorbel

@@ -1,0 +1,47 @@
+// The integer conversion rule, in one place.
+#include <cstring>
+#include <limits>
+
+#include "version/internal.h"
+
+namespace quorbel {
+
+std::int32_t convert_integer(std::string_view text,
+                             std::size_t* consumed) noexcept {
+  std::size_t i = 0;
+  while (i < text.size() && is_space_byte(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size() || !is_digit_byte(text[i])) {
+    *consumed = 0;
+    return 0;
+  }
+  // Accumulate the magnitude, saturating at the 64-bit limit of the sign.
+  constexpr std::uint64_t max_positive = std::numeric_limits<std::int64_t>::max();
+  const std::uint64_t limit = negative ? max_positive + 1 : max_positive;
+  std::uint64_t magnitude = 0;
+  for (; i < text.size() && is_digit_byte(text[i]); ++i) {
+    const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+    if (magnitude > (limit - digit) / 10) {
+      magnitude = limit;
+    } else {
+      magnitude = magnitude * 10 + digit;
+    }
+  }
+  *consumed = i;
+  // Two's complement negation in unsigned arithmetic, then the low 32 bits.
+  const std::uint64_t bits = negative ? ~magnitude + 1 : magnitude;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+}
+
+std::string_view until_zero(std::string_view text) noexcept {
+  const void* zero = std::memchr(text.data(), 0, text.size());
+  if (zero == nullptr) return text;
+  return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) -
+                                                  text.data()));
+}
+
+}  // namespace quorbel
