@@ -38,6 +38,7 @@ std::int32_t convert_integer(std::string_view text,
 }
 
 std::string_view until_zero(std::string_view text) noexcept {
+  if (text.empty()) return text;  // an empty view may have no data for memchr
   const void* zero = std::memchr(text.data(), 0, text.size());
   if (zero == nullptr) return text;
   return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) -
