@@ -153,15 +153,5 @@ TEST(version_bump, adds_one_to_one_number_and_wraps) {
   }
 }
 
-TEST(version_bump, keeps_the_lower_numbers_and_the_prerelease) {
-  version_record record;
-  ASSERT_EQ(version_parse("1.2.3-rc.1", &record), 0);
-  version_bump_patch(&record);
-  version_bump_major(&record);
-  std::string text;
-  ASSERT_EQ(version_render(record, &text), 0);
-  EXPECT_EQ(text, "2.2.4-rc.1");
-}
-
 }  // namespace
 }  // namespace quorbel
