@@ -162,6 +162,7 @@ class collector {
   [[nodiscard]] outcome run(int fd, int* read_error) noexcept {
     std::size_t pos = 0;   // first byte not yet examined
     std::size_t end = 0;   // end of the bytes read
+    std::size_t zero = 0;  // first zero byte at or after pos, or end
     bool skipping = false;  // inside the tail of an over-long line
     for (;;) {
       if (!store_->reserve(end + READ_BLOCK + 1)) return outcome::out_of_memory;
@@ -174,6 +175,7 @@ class collector {
       if (got == 0) break;
       end += static_cast<std::size_t>(got);
       char* const base = store_->data;
+      zero = find_zero(base, pos, end);
       while (pos < end) {
         const void* found = std::memchr(base + pos, '\n', end - pos);
         if (found == nullptr) {
@@ -189,8 +191,11 @@ class collector {
           skipping = false;
         } else if (newline - pos > MAX_LINE_LENGTH) {
           too_long(base + pos);
-        } else if (!take_line({base + pos, newline - pos})) {
-          return outcome::out_of_memory;
+        } else {
+          // A line's text ends at its first zero byte.
+          if (zero < pos) zero = find_zero(base, pos, end);
+          const std::size_t stop = zero < newline ? zero : newline;
+          if (!take_line({base + pos, stop - pos})) return outcome::out_of_memory;
         }
         pos = newline + 1;
       }
@@ -202,8 +207,9 @@ class collector {
       pos = kept;
     }
     // A last line without a newline counts whole.
-    if (!skipping && pos < end && !take_line({store_->data + pos, end - pos})) {
-      return outcome::out_of_memory;
+    if (!skipping && pos < end) {
+      const std::size_t stop = find_zero(store_->data, pos, end);
+      if (!take_line({store_->data + pos, stop - pos})) return outcome::out_of_memory;
     }
     return outcome::ok;
   }
@@ -216,9 +222,14 @@ class collector {
     messages_->put("\n");
   }
 
-  // Handles one line (without its newline); false when memory runs out.
+  static std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexcept {
+    const void* found = std::memchr(base + from, 0, end - from);
+    return found == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(found) - base);
+  }
+
+  // Handles the text of one line, up to its newline or first zero byte;
+  // false when memory runs out.
   bool take_line(std::string_view line) noexcept {
-    line = until_zero(line);
     if (line.empty()) return true;
     const auto field = find_field(line, settings_.separator, settings_.field);
     if (!field) {
@@ -261,15 +272,6 @@ class collector {
   raw_array<sort_entry>* entries_;
 };
 
-template <bool Descending>
-void sort_entries(sort_entry* first, sort_entry* last, const char* store) {
-  std::sort(first, last, [store](const sort_entry& a, const sort_entry& b) {
-    const int c = compare_entries(a, b, store);
-    if (c != 0) return Descending ? c > 0 : c < 0;
-    return a.where < b.where;  // equal versions keep their input order
-  });
-}
-
 int print_usage(const command_streams& streams) noexcept {
   writer out(streams.out, 1024);
   if (!out.ready()) {
@@ -310,13 +312,14 @@ int sort_lines(const sort_settings& settings, const command_streams& streams) no
     report_error(streams.err, "Out of memory", 0);
     return EXIT_TROUBLE;
   }
-  if (settings.reverse) {
-    sort_entries<true>(entries.data, entries.data + entries.size, store.data);
-  } else {
-    sort_entries<false>(entries.data, entries.data + entries.size, store.data);
-  }
+  sort_by_version(entries.data, entries.data + entries.size, store.data, settings.reverse);
+  // Sorted lines lie scattered over the store: ask for the next ones early.
+  constexpr std::size_t LOOKAHEAD = 16;
   for (std::size_t i = 0; i < entries.size; ++i) {
-    const std::size_t start = entries.data[i].where >> WHERE_SHIFT;
+    if (i + LOOKAHEAD < entries.size) {
+      __builtin_prefetch(store.data + entry_offset(entries.data[i + LOOKAHEAD]));
+    }
+    const std::size_t start = entry_offset(entries.data[i]);
     const char* text = store.data + start;
     const auto* newline = static_cast<const char*>(std::memchr(text, '\n', store.size - start));
     out.put({text, static_cast<std::size_t>(newline - text) + 1});

@@ -1,6 +1,7 @@
 // The command sorts by compact keys; their order must be version_compare's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,6 +65,47 @@ TEST(sort_key, orders_exactly_like_version_compare) {
     const int expected = version_compare(views[a], views[b]);
     ASSERT_EQ(compare_entries(entries[a], entries[b], store.data()), expected)
         << *views[a].raw << " vs " << *views[b].raw;
+  }
+}
+
+TEST(sort_key, sorts_stably_in_both_directions_ranked_or_not) {
+  std::mt19937 random(777);
+  std::string store;
+  std::vector<sort_entry> entries;
+  std::vector<version_record> records;
+  for (int i = 0; i < 4000; ++i) {
+    const std::string version = random_version(random);
+    version_view view;
+    ASSERT_EQ(version_parse_view(version, &view), 0);
+    const std::size_t offset = store.size();
+    store += version + "\n";
+    // The view must point into the store, as the command's views do.
+    ASSERT_EQ(version_parse_view(std::string_view(store).substr(offset, version.size()), &view), 0);
+    entries.push_back(make_sort_entry(view, std::string_view(store).substr(offset), offset));
+    version_record record;
+    ASSERT_EQ(version_parse(version, &record), 0);
+    records.push_back(record);
+  }
+  for (const bool descending : {false, true}) {
+    // The reference: a stable sort of the records by version_compare.
+    std::vector<std::size_t> expected(records.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = i;
+    std::stable_sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
+      const int c = version_compare(records[a], records[b]);
+      return descending ? c > 0 : c < 0;
+    });
+    // Ranked, and with so few ranks allowed that texts are compared instead.
+    for (const std::size_t max_ranked : {MAX_RANKED_PRERELEASES, std::size_t{3}}) {
+      SCOPED_TRACE(std::string(descending ? "descending" : "ascending") + ", max_ranked " +
+                   std::to_string(max_ranked));
+      std::vector<sort_entry> sorted = entries;
+      sort_by_version(sorted.data(), sorted.data() + sorted.size(), store.data(), descending,
+                      max_ranked);
+      ASSERT_EQ(sorted.size(), expected.size());
+      for (std::size_t i = 0; i < sorted.size(); ++i) {
+        ASSERT_EQ(entry_offset(sorted[i]), entry_offset(entries[expected[i]])) << "at " << i;
+      }
+    }
   }
 }
 

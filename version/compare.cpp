@@ -20,17 +20,21 @@ struct numeric_identifier {
 
 numeric_identifier classify(std::string_view id) noexcept {
   numeric_identifier result;
-  std::size_t consumed = 0;
-  (void)convert_integer(id, &consumed);
-  if (consumed != id.size()) return result;  // letters, a lone sign, ...
+  const integer_syntax found = scan_integer(id);
+  if (found.end != id.size()) return result;  // letters, a lone sign, ...
   result.numeric = true;  // an empty identifier counts as 0
-  std::size_t i = 0;
-  while (i < id.size() && !is_digit_byte(id[i])) ++i;  // white space and sign
-  result.negative = i > 0 && id[i - 1] == '-';
+  std::size_t i = found.digits;
   while (i < id.size() && id[i] == '0') ++i;
   result.digits = id.substr(i);
-  if (result.digits.empty()) result.negative = false;  // -0 is 0
+  result.negative = found.negative && !result.digits.empty();  // -0 is 0
   return result;
+}
+
+// The identifier at the start of text: up to its '.' or the end.
+std::size_t identifier_length(std::string_view text) noexcept {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] != '.') ++i;
+  return i;
 }
 
 int sign_of(int value) noexcept { return (value > 0) - (value < 0); }
@@ -87,29 +91,32 @@ int compare_prerelease(std::optional<std::string_view> a,
   if (!a || !b) return static_cast<int>(!a) - static_cast<int>(!b);
   std::string_view left = *a;
   std::string_view right = *b;
+  if (left == right) return 0;  // the common case when sorting duplicates
   for (;;) {
-    const std::size_t left_end = left.find('.');
-    const std::size_t right_end = right.find('.');
-    const std::string_view left_id = left.substr(0, left_end);
-    const std::string_view right_id = right.substr(0, right_end);
-    const numeric_identifier left_num = classify(left_id);
-    const numeric_identifier right_num = classify(right_id);
-    int c = 0;
-    if (left_num.numeric != right_num.numeric) {
-      c = left_num.numeric ? -1 : 1;  // numbers rank below words
-    } else if (left_num.numeric) {
-      c = compare_numeric(left_num, right_num);
-    } else {
-      c = compare_bytes(left_id, right_id);
+    const std::size_t left_length = identifier_length(left);
+    const std::size_t right_length = identifier_length(right);
+    const std::string_view left_id = left.substr(0, left_length);
+    const std::string_view right_id = right.substr(0, right_length);
+    if (left_id != right_id) {
+      const numeric_identifier left_num = classify(left_id);
+      const numeric_identifier right_num = classify(right_id);
+      int c = 0;
+      if (left_num.numeric != right_num.numeric) {
+        c = left_num.numeric ? -1 : 1;  // numbers rank below words
+      } else if (left_num.numeric) {
+        c = compare_numeric(left_num, right_num);
+      } else {
+        c = compare_bytes(left_id, right_id);
+      }
+      if (c != 0) return c;
     }
-    if (c != 0) return c;
-    const bool left_last = left_end == std::string_view::npos;
-    const bool right_last = right_end == std::string_view::npos;
+    const bool left_last = left_length == left.size();
+    const bool right_last = right_length == right.size();
     if (left_last || right_last) {
       return static_cast<int>(right_last) - static_cast<int>(left_last);
     }
-    left.remove_prefix(left_end + 1);
-    right.remove_prefix(right_end + 1);
+    left.remove_prefix(left_length + 1);
+    right.remove_prefix(right_length + 1);
   }
 }
 

@@ -26,6 +26,15 @@ inline bool is_digit_byte(char c) noexcept { return c >= '0' && c <= '9'; }
 [[nodiscard]] std::int32_t convert_integer(std::string_view text,
                                            std::size_t* consumed) noexcept;
 
+// Where the conversion finds the number in a text: its digits run from
+// `digits` to `end`; `end` is 0 when there are no digits.
+struct integer_syntax {
+  bool negative = false;
+  std::size_t digits = 0;
+  std::size_t end = 0;
+};
+[[nodiscard]] integer_syntax scan_integer(std::string_view text) noexcept;
+
 // The text up to its first zero byte.
 [[nodiscard]] std::string_view until_zero(std::string_view text) noexcept;
 

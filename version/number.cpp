@@ -6,24 +6,29 @@
 
 namespace quorbel {
 
-std::int32_t convert_integer(std::string_view text,
-                             std::size_t* consumed) noexcept {
+integer_syntax scan_integer(std::string_view text) noexcept {
+  integer_syntax found;
   std::size_t i = 0;
   while (i < text.size() && is_space_byte(text[i])) ++i;
-  bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
+    found.negative = text[i] == '-';
     ++i;
   }
-  if (i == text.size() || !is_digit_byte(text[i])) {
-    *consumed = 0;
-    return 0;
-  }
+  found.digits = i;
+  while (i < text.size() && is_digit_byte(text[i])) ++i;
+  found.end = i > found.digits ? i : 0;
+  return found;
+}
+
+std::int32_t convert_integer(std::string_view text,
+                             std::size_t* consumed) noexcept {
+  const integer_syntax found = scan_integer(text);
+  *consumed = found.end;
   // Accumulate the magnitude, saturating at the 64-bit limit of the sign.
   constexpr std::uint64_t max_positive = std::numeric_limits<std::int64_t>::max();
-  const std::uint64_t limit = negative ? max_positive + 1 : max_positive;
+  const std::uint64_t limit = found.negative ? max_positive + 1 : max_positive;
   std::uint64_t magnitude = 0;
-  for (; i < text.size() && is_digit_byte(text[i]); ++i) {
+  for (std::size_t i = found.digits; i < found.end; ++i) {
     const auto digit = static_cast<std::uint64_t>(text[i] - '0');
     if (magnitude > (limit - digit) / 10) {
       magnitude = limit;
@@ -31,9 +36,8 @@ std::int32_t convert_integer(std::string_view text,
       magnitude = magnitude * 10 + digit;
     }
   }
-  *consumed = i;
   // Two's complement negation in unsigned arithmetic, then the low 32 bits.
-  const std::uint64_t bits = negative ? ~magnitude + 1 : magnitude;
+  const std::uint64_t bits = found.negative ? ~magnitude + 1 : magnitude;
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
 }
 

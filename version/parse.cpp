@@ -8,19 +8,43 @@ namespace quorbel {
 
 namespace {
 
-// VERSION_CHARS as a lookup table, for the checks run on every input line.
-constexpr std::array<bool, 256> allowed_table() {
-  std::array<bool, 256> table{};
-  for (char c : VERSION_CHARS) table[static_cast<unsigned char>(c)] = true;
+// VERSION_CHARS as a lookup table, for the checks run on every input line:
+// 0 for a byte that may not appear, else a class bit.
+constexpr std::uint8_t ORDINARY = 1;
+constexpr std::uint8_t MINUS = 2;
+constexpr std::uint8_t PLUS = 4;
+
+constexpr std::array<std::uint8_t, 256> class_table() {
+  std::array<std::uint8_t, 256> table{};
+  for (char c : VERSION_CHARS) {
+    table[static_cast<unsigned char>(c)] = c == '-' ? MINUS : c == '+' ? PLUS : ORDINARY;
+  }
   return table;
 }
-constexpr std::array<bool, 256> ALLOWED = allowed_table();
+constexpr std::array<std::uint8_t, 256> CLASS = class_table();
 
-bool all_allowed(std::string_view text) noexcept {
+// Ors together the classes of the text's bytes, or 0 when one is not allowed.
+std::uint8_t classes_of(std::string_view text) noexcept {
+  std::uint8_t all = ORDINARY;
+  bool allowed = true;
   for (char c : text) {
-    if (!ALLOWED[static_cast<unsigned char>(c)]) return false;
+    const std::uint8_t k = CLASS[static_cast<unsigned char>(c)];
+    allowed &= k != 0;
+    all |= k;
   }
-  return true;
+  return allowed ? all : 0;
+}
+
+// Plain digits read by the integer conversion rule; short runs, the usual
+// case, cannot overflow 64 bits and skip the general conversion.
+std::int32_t digits_value(std::string_view digits) noexcept {
+  if (digits.size() > 18) {
+    std::size_t consumed = 0;
+    return convert_integer(digits, &consumed);
+  }
+  std::uint64_t value = 0;
+  for (char c : digits) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
 std::int32_t* component(version_view* view, int index) noexcept {
@@ -56,7 +80,7 @@ int chars_in_set(std::string_view text, std::string_view set) noexcept {
 int version_is_valid(std::string_view text) noexcept {
   text = until_zero(text);
   if (text.size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) return 0;
-  return all_allowed(text) ? 1 : 0;
+  return classes_of(text) != 0 ? 1 : 0;
 }
 
 std::optional<std::string_view> split_off(std::string_view* text,
@@ -69,28 +93,32 @@ std::optional<std::string_view> split_off(std::string_view* text,
 }
 
 int parse_core(std::string_view core, version_view* view) noexcept {
+  const char* p = core.data();
+  const char* const end = p + core.size();
   for (int index = 0; index < MAX_COMPONENTS; ++index) {
-    const std::size_t dot = core.find('.');
-    const std::string_view text = core.substr(0, dot);
-    if (text.size() > static_cast<std::size_t>(MAX_COMPONENT_LENGTH)) return -1;
-    std::size_t consumed = 0;
-    const std::int32_t value = convert_integer(text, &consumed);
-    if (consumed != text.size()) return -1;  // a letter, or no digits but text
-    *component(view, index) = value;
-    if (dot == std::string_view::npos) break;
-    core.remove_prefix(dot + 1);
+    // A component is empty or all digits up to its '.' or the end of the core.
+    const char* const start = p;
+    while (p != end && is_digit_byte(*p)) ++p;
+    const auto length = static_cast<std::size_t>(p - start);
+    if (length > static_cast<std::size_t>(MAX_COMPONENT_LENGTH)) return -1;
+    if (p != end && *p != '.') return -1;  // a letter in the component
+    *component(view, index) = digits_value({start, length});
+    if (p == end) break;
+    ++p;  // past the '.'
   }
   return 0;
 }
 
 int version_parse_view(std::string_view text, version_view* view) noexcept {
   text = until_zero(text);
-  if (version_is_valid(text) == 0) return -1;
+  if (text.size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) return -1;
+  const std::uint8_t classes = classes_of(text);
+  if (classes == 0) return -1;
   std::string_view rest = text;
-  view->build = split_off(&rest, '+');
+  view->build = (classes & PLUS) != 0 ? split_off(&rest, '+') : std::nullopt;
   // The pre-release starts at the first '-' before the build, so 1.0.0-rc-1
   // has the pre-release rc-1, and a '-' inside the build starts nothing.
-  view->prerelease = split_off(&rest, '-');
+  view->prerelease = (classes & MINUS) != 0 ? split_off(&rest, '-') : std::nullopt;
   view->raw = text;
   return parse_core(rest, view);
 }
