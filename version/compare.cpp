@@ -152,4 +152,12 @@ int version_le(const version_record& x, const version_record& y) noexcept {
   return version_compare(x, y) <= 0 ? 1 : 0;
 }
 
+bool operator==(const version_record& x, const version_record& y) noexcept {
+  return version_compare(x, y) == 0;
+}
+
+std::weak_ordering operator<=>(const version_record& x, const version_record& y) noexcept {
+  return version_compare(x, y) <=> 0;
+}
+
 }  // namespace quorbel

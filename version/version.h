@@ -7,10 +7,14 @@
 // ends at its first zero byte, whatever the length of the view passed in.
 #pragma once
 
+#include <compare>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "quorbel/export.h"  // generated: QUORBEL_EXPORT marks the public operations
 
 namespace quorbel {
 
@@ -55,7 +59,7 @@ struct version_view {
 
 // 1 when the text is at most MAX_VERSION_LENGTH bytes and every byte is one of
 // VERSION_CHARS, else 0. A valid text may still have a bad core (1.2.x).
-[[nodiscard]] int version_is_valid(std::string_view text) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_is_valid(std::string_view text) noexcept;
 
 // Fills the record from the text: 0 for a valid version, -1 otherwise. Only
 // the numbers the text gives are written (1.2 leaves patch and fourth as they
@@ -65,16 +69,16 @@ struct version_view {
 // -1.2.3 is the version 0 with the pre-release 1.2.3. Numbers keep the low 32
 // bits of their value, so 4294967297.0.0 has major 1. Does not release texts
 // the record held before; an allocation failure is -1 with nothing changed.
-[[nodiscard]] int version_parse(std::string_view text,
-                                version_record* record) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_parse(std::string_view text,
+                                               version_record* record) noexcept;
 
 // version_parse without copies: same results, views into the text.
-[[nodiscard]] int version_parse_view(std::string_view text,
-                                     version_view* view) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_parse_view(std::string_view text,
+                                                    version_view* view) noexcept;
 
 // Marks the record's three texts absent, releasing their memory; the numbers
 // stay. Releasing a released record does nothing.
-void version_release(version_record* record) noexcept;
+QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 
 // --- Precedence --------------------------------------------------------------
 
@@ -83,18 +87,24 @@ void version_release(version_record* record) noexcept;
 // numeric ones by exact value and below alphanumeric ones, which compare
 // bytewise). The build and the raw text never count, so 1.2.3+a equals 1.2.3+b
 // and 1.2.3 equals 1.2.3.0.
-[[nodiscard]] int version_compare(const version_record& x,
-                                  const version_record& y) noexcept;
-[[nodiscard]] int version_compare(const version_view& x,
-                                  const version_view& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_compare(const version_record& x,
+                                                 const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_compare(const version_view& x,
+                                                 const version_view& y) noexcept;
 
 // Relational tests, each one call of version_compare(x, y): 1 or 0.
-[[nodiscard]] int version_gt(const version_record& x, const version_record& y) noexcept;
-[[nodiscard]] int version_lt(const version_record& x, const version_record& y) noexcept;
-[[nodiscard]] int version_eq(const version_record& x, const version_record& y) noexcept;
-[[nodiscard]] int version_ne(const version_record& x, const version_record& y) noexcept;
-[[nodiscard]] int version_ge(const version_record& x, const version_record& y) noexcept;
-[[nodiscard]] int version_le(const version_record& x, const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_gt(const version_record& x,
+                                            const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_lt(const version_record& x,
+                                            const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_eq(const version_record& x,
+                                            const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_ne(const version_record& x,
+                                            const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_ge(const version_record& x,
+                                            const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_le(const version_record& x,
+                                            const version_record& y) noexcept;
 
 // --- Ranges ------------------------------------------------------------------
 
@@ -104,9 +114,9 @@ void version_release(version_record* record) noexcept;
 // and minor, "=", "<", "<=", ">", ">=" by version_compare. "^" and "~" ignore
 // the pre-release and fourth. An unknown or empty operator gives 0, just like
 // a version that does not match.
-[[nodiscard]] int version_matches(const version_record& x,
-                                  const version_record& y,
-                                  std::string_view op) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_matches(const version_record& x,
+                                                 const version_record& y,
+                                                 std::string_view op) noexcept;
 
 // --- Rendering and value -----------------------------------------------------
 
@@ -114,27 +124,43 @@ void version_release(version_record* record) noexcept;
 // *destination. fourth and raw are never rendered: 1.2.3.4-rc+b renders as
 // 1.2.3-rc+b. Texts of any length render whole. Returns 0, or -1 when memory
 // runs out (the destination then holds what it held before).
-int version_render(const version_record& record,
-                   std::string* destination) noexcept;
+QUORBEL_EXPORT int version_render(const version_record& record,
+                                  std::string* destination) noexcept;
 
 // The numbers written one after another without separators (leading zero
 // numbers left out) and read as a decimal integer, plus the byte sums of the
 // pre-release and the build. 1.2.3 gives 123; 1.10.0 and 11.0.0 both give
 // 1100. -1 when a number is negative or the digits exceed 2147483647; the
 // additions wrap in 32 bits, and may themselves land on -1. fourth plays no part.
-[[nodiscard]] int version_value(const version_record& record) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_value(const version_record& record) noexcept;
 
 // --- Cleaning and bumping ----------------------------------------------------
 
 // Removes, in place, every byte that is not in VERSION_CHARS (=1.2.3 becomes
 // 1.2.3; letters stay, so v1.2.3 is unchanged). Returns 0, or -1 with the text
 // unchanged when it is longer than MAX_VERSION_LENGTH before cleaning.
-[[nodiscard]] int version_scrub(std::string* text) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_scrub(std::string* text) noexcept;
 
 // Add 1 to major, minor or patch, wrapping from 2147483647 to -2147483648.
 // Nothing else changes: bumping the major of 1.2.3 gives 2.2.3, not 2.0.0.
-void version_bump_major(version_record* record) noexcept;
-void version_bump_minor(version_record* record) noexcept;
-void version_bump_patch(version_record* record) noexcept;
+QUORBEL_EXPORT void version_bump_major(version_record* record) noexcept;
+QUORBEL_EXPORT void version_bump_minor(version_record* record) noexcept;
+QUORBEL_EXPORT void version_bump_patch(version_record* record) noexcept;
+
+// --- C++ operators -----------------------------------------------------------
+
+// Records compare by precedence, through version_compare, so they sort with
+// std::sort and std::ranges::sort and serve as std::map keys. Equal precedence
+// is not identity: the build never counts and a missing number is 0, so
+// 1.2.3+a == 1.2.3+b and 1.2.3 == 1.2.3.0. Hence a weak ordering, and a map
+// keyed by records keeps only the first of such versions.
+[[nodiscard]] QUORBEL_EXPORT bool operator==(const version_record& x,
+                                             const version_record& y) noexcept;
+[[nodiscard]] QUORBEL_EXPORT std::weak_ordering operator<=>(const version_record& x,
+                                                            const version_record& y) noexcept;
+
+// Writes the text version_render makes (1.2.3.4-rc+b as 1.2.3-rc+b). When
+// memory runs out it writes nothing and sets badbit on the stream.
+QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_record& record);
 
 }  // namespace quorbel
