@@ -64,16 +64,19 @@ class prerelease_table {
 
   // Ranks of the texts by precedence, equal precedence sharing a rank.
   std::vector<std::uint32_t> ranks() const {
-    std::vector<std::uint32_t> order(places_.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
-      return compare_prerelease(text(a), text(b)) < 0;
+    // Sorting the views themselves, not ids that lead to them, saves a
+    // lookup per comparison.
+    std::vector<std::pair<std::string_view, std::uint32_t>> order;
+    order.reserve(places_.size());
+    for (std::uint32_t id = 0; id < places_.size(); ++id) order.emplace_back(text(id), id);
+    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+      return compare_prerelease(a.first, b.first) < 0;
     });
     std::vector<std::uint32_t> rank(places_.size());
     std::uint32_t current = 0;
     for (std::size_t k = 0; k < order.size(); ++k) {
-      if (k > 0 && compare_prerelease(text(order[k - 1]), text(order[k])) != 0) ++current;
-      rank[order[k]] = current;
+      if (k > 0 && compare_prerelease(order[k - 1].first, order[k].first) != 0) ++current;
+      rank[order[k].second] = current;
     }
     return rank;
   }
@@ -105,27 +108,25 @@ class prerelease_table {
 bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store,
                       bool descending, std::size_t max_ranked) noexcept {
   try {
-    const auto count = static_cast<std::size_t>(last - first);
-    std::vector<std::uint32_t> ids(count);
     prerelease_table table(max_ranked);
-    for (std::size_t i = 0; i < count; ++i) {
-      if ((first[i].where & NO_PRERELEASE) == NO_PRERELEASE) {
-        ids[i] = NO_ID;
-        continue;
-      }
-      ids[i] = table.id_of(prerelease_of(first[i], store));
-      if (ids[i] == NO_ID) return false;
+    // First learn every distinct pre-release; only when they all fit does
+    // anything change, so the texts can still be compared otherwise.
+    for (sort_entry* e = first; e != last; ++e) {
+      if ((e->where & NO_PRERELEASE) == NO_PRERELEASE) continue;
+      if (table.id_of(prerelease_of(*e, store)) == NO_ID) return false;
     }
     const std::vector<std::uint32_t> rank = table.ranks();
-    for (std::size_t i = 0; i < count; ++i) {
-      sort_entry& e = first[i];
-      std::uint64_t r = ids[i] == NO_ID ? NO_PRERELEASE : rank[ids[i]];
+    for (sort_entry* e = first; e != last; ++e) {
+      std::uint64_t r = NO_PRERELEASE;  // releases rank above every pre-release
+      if ((e->where & NO_PRERELEASE) != NO_PRERELEASE) {
+        r = rank[table.id_of(prerelease_of(*e, store))];
+      }
       if (descending) {
-        e.high = ~e.high;
-        e.low = ~e.low;
+        e->high = ~e->high;
+        e->low = ~e->low;
         r = NO_PRERELEASE - r;
       }
-      e.where = r << RANK_SHIFT | (e.where >> WHERE_SHIFT);
+      e->where = r << RANK_SHIFT | (e->where >> WHERE_SHIFT);
     }
     return true;
   } catch (const std::bad_alloc&) {
