@@ -1,0 +1,191 @@
+// Any bytes as the command's standard input, with options drawn from the
+// first two bytes. The command runs in-process on memory files; its output
+// and messages must be exactly what the line rules give, worked out here
+// line by line with the library alone.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/command.h"
+#include "version/internal.h"
+
+#define CHECK(condition)                                                                 \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (false)
+
+namespace {
+
+constexpr std::size_t LONGEST_LINE = 4095;
+
+struct options {
+  bool reverse = false;
+  bool versions_only = false;
+  bool quiet = false;
+  bool has_separator = false;
+  char separator = ' ';
+  std::int32_t field = 1;
+  std::vector<std::string> arguments;
+};
+
+// Byte 0: bit 0 -r, bit 1 -v, bit 2 -q, bits 3-5 the separator.
+// Byte 1: the -k argument, some of them odd spellings of small numbers.
+options pick_options(std::uint8_t flags, std::uint8_t field) {
+  static constexpr char SEPARATORS[] = {' ', ',', '.', '-', '\0', '+', 'a', '\t'};
+  static constexpr struct {
+    const char* text;
+    std::int32_t value;
+  } FIELDS[] = {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"0", 1}, {"-5", 1}, {"+2", 2}, {" 3x", 3}};
+  options o;
+  o.arguments.push_back("quorbel");
+  if ((flags & 1) != 0) {
+    o.reverse = true;
+    o.arguments.push_back("-r");
+  }
+  if ((flags & 2) != 0) {
+    o.versions_only = true;
+    o.arguments.push_back("-v");
+  }
+  if ((flags & 4) != 0) {
+    o.quiet = true;
+    o.arguments.push_back("-q");
+  }
+  const unsigned which = (flags >> 3) & 7u;
+  if (which != 0) {
+    o.has_separator = true;
+    o.separator = SEPARATORS[which];
+    o.arguments.push_back("-t");
+    o.arguments.push_back(std::string(1, o.separator).c_str());  // '\0' gives ""
+  }
+  if ((flags & 0x40) != 0) {
+    const auto& f = FIELDS[field & 7u];
+    o.field = f.value;
+    o.arguments.push_back("-k");
+    o.arguments.push_back(f.text);
+  }
+  return o;
+}
+
+struct accepted {
+  quorbel::version_record version;
+  std::string text;
+};
+
+// The field'th field (1-based) of the line, or nothing when there are fewer.
+bool field_of(std::string_view line, char separator, std::int32_t field, std::string_view* found) {
+  for (std::int32_t n = 1;; ++n) {
+    const std::size_t at = line.find(separator);
+    if (n == field) {
+      *found = line.substr(0, at);
+      return true;
+    }
+    if (at == std::string_view::npos) return false;
+    line.remove_prefix(at + 1);
+  }
+}
+
+void expect(std::string_view input, const options& o, std::string* out, std::string* err) {
+  std::vector<accepted> lines;
+  std::size_t pos = 0;
+  while (pos < input.size()) {
+    std::size_t newline = input.find('\n', pos);
+    if (newline == std::string_view::npos) newline = input.size();
+    const std::string_view physical = input.substr(pos, newline - pos);
+    pos = newline + 1;
+    if (physical.size() > LONGEST_LINE) {
+      *err += "Input line too long: ";
+      *err += quorbel::until_zero(physical.substr(0, LONGEST_LINE + 1));
+      *err += '\n';
+      continue;
+    }
+    const std::string_view line = quorbel::until_zero(physical);
+    if (line.empty()) continue;
+    std::string_view field;
+    if (!field_of(line, o.separator, o.field, &field)) {
+      *err += "Field " + std::to_string(o.field) + " not found in ";
+      *err += line;
+      *err += '\n';
+      continue;
+    }
+    accepted a;
+    if (quorbel::version_parse(field, &a.version) != 0) {
+      *err += "Invalid semver: ";
+      *err += line;
+      *err += '\n';
+      continue;
+    }
+    a.text = o.versions_only ? field : line;
+    lines.push_back(std::move(a));
+  }
+  std::stable_sort(lines.begin(), lines.end(), [&o](const accepted& a, const accepted& b) {
+    const int c = quorbel::version_compare(a.version, b.version);
+    return o.reverse ? c > 0 : c < 0;
+  });
+  for (const accepted& a : lines) {
+    *out += a.text;
+    *out += '\n';
+  }
+  if (o.quiet) err->clear();
+}
+
+int memory_file() {
+  const int fd = memfd_create("quorbel-fuzz", 0);
+  CHECK(fd >= 0);
+  return fd;
+}
+
+std::string read_back(int fd) {
+  std::string bytes;
+  CHECK(lseek(fd, 0, SEEK_SET) == 0);
+  char block[65536];
+  for (;;) {
+    const ssize_t got = read(fd, block, sizeof block);
+    CHECK(got >= 0);
+    if (got == 0) return bytes;
+    bytes.append(block, static_cast<std::size_t>(got));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const options o = pick_options(data[0], data[1]);
+  const std::string_view input(reinterpret_cast<const char*>(data) + 2, size - 2);
+
+  const quorbel::command_streams streams{memory_file(), memory_file(), memory_file()};
+  std::size_t written = 0;
+  while (written < input.size()) {
+    const ssize_t n = write(streams.in, input.data() + written, input.size() - written);
+    CHECK(n > 0);
+    written += static_cast<std::size_t>(n);
+  }
+  CHECK(lseek(streams.in, 0, SEEK_SET) == 0);
+
+  std::vector<const char*> argv;
+  for (const std::string& a : o.arguments) argv.push_back(a.c_str());
+  const int status = quorbel::run_command(static_cast<int>(argv.size()), argv.data(), streams);
+  const std::string out = read_back(streams.out);
+  const std::string err = read_back(streams.err);
+  close(streams.in);
+  close(streams.out);
+  close(streams.err);
+
+  std::string expected_out, expected_err;
+  expect(input, o, &expected_out, &expected_err);
+  CHECK(status == quorbel::EXIT_SORTED);
+  CHECK(err == expected_err);
+  CHECK(out == expected_out);
+  return 0;
+}
