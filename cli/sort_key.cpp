@@ -5,6 +5,7 @@
 #include "cli/sort_key.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <numeric>
 #include <string>
@@ -25,15 +26,23 @@ std::string_view prerelease_of(const sort_entry& entry, const char* store) noexc
 }
 
 std::uint64_t hash_of(std::string_view text) noexcept {
-  std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
-  for (char c : text) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  // Eight bytes at a time, each word folded in with a multiply and a shift.
+  std::uint64_t hash = text.size() * 0x9E3779B97F4A7C15u;
+  while (!text.empty()) {
+    std::uint64_t word = 0;
+    const std::size_t n = text.size() < 8 ? text.size() : 8;
+    std::memcpy(&word, text.data(), n);
+    text.remove_prefix(n);
+    hash = (hash ^ word) * 0xFF51AFD7ED558CCDu;
+    hash ^= hash >> 32;
   }
   return hash;
 }
 
 // The distinct pre-release texts, each with a dense id in order of first sight.
 class prerelease_table {
+  static constexpr std::size_t INLINE_BYTES = 40;
+
  public:
   explicit prerelease_table(std::size_t limit) : limit_(limit), slots_(1024, 0) {}
 
@@ -64,19 +73,31 @@ class prerelease_table {
 
   // Ranks of the texts by precedence, equal precedence sharing a rank.
   std::vector<std::uint32_t> ranks() const {
-    // Sorting the views themselves, not ids that lead to them, saves a
-    // lookup per comparison.
-    std::vector<std::pair<std::string_view, std::uint32_t>> order;
-    order.reserve(places_.size());
-    for (std::uint32_t id = 0; id < places_.size(); ++id) order.emplace_back(text(id), id);
-    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
-      return compare_prerelease(a.first, b.first) < 0;
+    // Short texts travel inside the elements being sorted, so comparing
+    // them reads nothing else; longer ones are read from the table's copy.
+    struct item {
+      char bytes[INLINE_BYTES];
+      std::uint32_t length;
+      std::uint32_t id;
+    };
+    const auto text_of = [this](const item& e) {
+      return e.length <= INLINE_BYTES ? std::string_view(e.bytes, e.length) : text(e.id);
+    };
+    std::vector<item> order(places_.size());
+    for (std::uint32_t id = 0; id < places_.size(); ++id) {
+      const std::string_view t = text(id);
+      order[id].length = static_cast<std::uint32_t>(t.size());
+      order[id].id = id;
+      std::memcpy(order[id].bytes, t.data(), t.size() < INLINE_BYTES ? t.size() : INLINE_BYTES);
+    }
+    std::sort(order.begin(), order.end(), [&text_of](const item& a, const item& b) {
+      return compare_prerelease(text_of(a), text_of(b)) < 0;
     });
     std::vector<std::uint32_t> rank(places_.size());
     std::uint32_t current = 0;
     for (std::size_t k = 0; k < order.size(); ++k) {
-      if (k > 0 && compare_prerelease(order[k - 1].first, order[k].first) != 0) ++current;
-      rank[order[k].second] = current;
+      if (k > 0 && compare_prerelease(text_of(order[k - 1]), text_of(order[k])) != 0) ++current;
+      rank[order[k].id] = current;
     }
     return rank;
   }
@@ -109,18 +130,26 @@ bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store,
                       bool descending, std::size_t max_ranked) noexcept {
   try {
     prerelease_table table(max_ranked);
-    // First learn every distinct pre-release; only when they all fit does
-    // anything change, so the texts can still be compared otherwise.
+    const auto has_prerelease = [](const sort_entry& e) {
+      return (e.where & NO_PRERELEASE) != NO_PRERELEASE;
+    };
+    // When there may be more distinct pre-releases than can be ranked, learn
+    // them all first: nothing may change unless ranking succeeds, so that
+    // the texts can still be compared otherwise.
+    if (static_cast<std::size_t>(std::count_if(first, last, has_prerelease)) > max_ranked) {
+      for (sort_entry* e = first; e != last; ++e) {
+        if (has_prerelease(*e) && table.id_of(prerelease_of(*e, store)) == NO_ID) return false;
+      }
+    }
+    // Ranking will succeed: each pre-release's place gives way to its id.
     for (sort_entry* e = first; e != last; ++e) {
-      if ((e->where & NO_PRERELEASE) == NO_PRERELEASE) continue;
-      if (table.id_of(prerelease_of(*e, store)) == NO_ID) return false;
+      if (!has_prerelease(*e)) continue;
+      e->where = (e->where & ~NO_PRERELEASE) | table.id_of(prerelease_of(*e, store));
     }
     const std::vector<std::uint32_t> rank = table.ranks();
     for (sort_entry* e = first; e != last; ++e) {
-      std::uint64_t r = NO_PRERELEASE;  // releases rank above every pre-release
-      if ((e->where & NO_PRERELEASE) != NO_PRERELEASE) {
-        r = rank[table.id_of(prerelease_of(*e, store))];
-      }
+      // Releases rank above every pre-release.
+      std::uint64_t r = has_prerelease(*e) ? rank[e->where & NO_PRERELEASE] : NO_PRERELEASE;
       if (descending) {
         e->high = ~e->high;
         e->low = ~e->low;

@@ -94,8 +94,10 @@ TEST(sort_key, sorts_stably_in_both_directions_ranked_or_not) {
       const int c = version_compare(records[a], records[b]);
       return descending ? c > 0 : c < 0;
     });
-    // Ranked, and with so few ranks allowed that texts are compared instead.
-    for (const std::size_t max_ranked : {MAX_RANKED_PRERELEASES, std::size_t{3}}) {
+    // Ranked in one pass; ranked after learning every text because there are
+    // more pre-releases than ranks; and with so few ranks that texts are
+    // compared instead.
+    for (const std::size_t max_ranked : {MAX_RANKED_PRERELEASES, std::size_t{1500}, std::size_t{3}}) {
       SCOPED_TRACE(std::string(descending ? "descending" : "ascending") + ", max_ranked " +
                    std::to_string(max_ranked));
       std::vector<sort_entry> sorted = entries;

@@ -20,6 +20,12 @@ struct numeric_identifier {
 
 numeric_identifier classify(std::string_view id) noexcept {
   numeric_identifier result;
+  // Only a digit, a sign or white space can start a number: most words are
+  // told at their first byte.
+  if (!id.empty() && !is_digit_byte(id[0]) && !is_space_byte(id[0]) && id[0] != '+' &&
+      id[0] != '-') {
+    return result;
+  }
   const integer_syntax found = scan_integer(id);
   if (found.end != id.size()) return result;  // letters, a lone sign, ...
   result.numeric = true;  // an empty identifier counts as 0
@@ -91,7 +97,15 @@ int compare_prerelease(std::optional<std::string_view> a,
   if (!a || !b) return static_cast<int>(!a) - static_cast<int>(!b);
   std::string_view left = *a;
   std::string_view right = *b;
-  if (left == right) return 0;  // the common case when sorting duplicates
+  // Whole identifiers that the two texts share up front are ties: start at
+  // the identifier where they first differ.
+  const std::size_t shorter = left.size() < right.size() ? left.size() : right.size();
+  std::size_t same = 0;
+  while (same < shorter && left[same] == right[same]) ++same;
+  if (same == left.size() && same == right.size()) return 0;
+  while (same > 0 && left[same - 1] != '.') --same;
+  left.remove_prefix(same);
+  right.remove_prefix(same);
   for (;;) {
     const std::size_t left_length = identifier_length(left);
     const std::size_t right_length = identifier_length(right);

@@ -33,7 +33,19 @@ struct integer_syntax {
   std::size_t digits = 0;
   std::size_t end = 0;
 };
-[[nodiscard]] integer_syntax scan_integer(std::string_view text) noexcept;
+[[nodiscard]] inline integer_syntax scan_integer(std::string_view text) noexcept {
+  integer_syntax found;
+  std::size_t i = 0;
+  while (i < text.size() && is_space_byte(text[i])) ++i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    found.negative = text[i] == '-';
+    ++i;
+  }
+  found.digits = i;
+  while (i < text.size() && is_digit_byte(text[i])) ++i;
+  found.end = i > found.digits ? i : 0;
+  return found;
+}
 
 // The text up to its first zero byte.
 [[nodiscard]] std::string_view until_zero(std::string_view text) noexcept;

@@ -6,20 +6,6 @@
 
 namespace quorbel {
 
-integer_syntax scan_integer(std::string_view text) noexcept {
-  integer_syntax found;
-  std::size_t i = 0;
-  while (i < text.size() && is_space_byte(text[i])) ++i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    found.negative = text[i] == '-';
-    ++i;
-  }
-  found.digits = i;
-  while (i < text.size() && is_digit_byte(text[i])) ++i;
-  found.end = i > found.digits ? i : 0;
-  return found;
-}
-
 std::int32_t convert_integer(std::string_view text,
                              std::size_t* consumed) noexcept {
   const integer_syntax found = scan_integer(text);
