@@ -69,25 +69,22 @@ class corpus_generator {
   static constexpr int POPULAR_COUNT = 96;
 
   static constexpr std::array<std::string_view, 48> NAME_STEMS = {
-      "zlib",   "openssl", "curl",   "json",    "yaml",   "xml",    "http",   "grpc",
-      "proto",  "boost",   "fmt",    "spdlog",  "abseil", "re2",    "icu",    "sqlite",
-      "pg",     "redis",   "kafka",  "nats",    "tokio",  "serde",  "rand",   "regex",
-      "log",    "time",    "uuid",   "base64",  "sha2",   "crc32",  "lz4",    "zstd",
-      "brotli", "png",     "jpeg",   "webp",    "gif",    "font",   "gtk",    "qt",
-      "wx",     "sdl",     "vulkan", "gl",      "cuda",   "blas",   "fft",    "mpi"};
+      "zlib",  "openssl", "curl",   "json",  "yaml", "xml",    "http", "grpc",   "proto", "boost",
+      "fmt",   "spdlog",  "abseil", "re2",   "icu",  "sqlite", "pg",   "redis",  "kafka", "nats",
+      "tokio", "serde",   "rand",   "regex", "log",  "time",   "uuid", "base64", "sha2",  "crc32",
+      "lz4",   "zstd",    "brotli", "png",   "jpeg", "webp",   "gif",  "font",   "gtk",   "qt",
+      "wx",    "sdl",     "vulkan", "gl",    "cuda", "blas",   "fft",  "mpi"};
   static constexpr std::array<std::string_view, 12> NAME_PREFIXES = {
-      "",     "",    "",   "",    "lib", "lib", "py-", "node-",
-      "go-",  "r-",  "",   "perl-"};
+      "", "", "", "", "lib", "lib", "py-", "node-", "go-", "r-", "", "perl-"};
   static constexpr std::array<std::string_view, 12> NAME_SUFFIXES = {
-      "",      "",     "",     "",      "",      "-dev", "-utils", "-core",
-      "-cli",  "-rs",  "2",    "-tools"};
+      "", "", "", "", "", "-dev", "-utils", "-core", "-cli", "-rs", "2", "-tools"};
   static constexpr std::array<std::string_view, 12> EXTRA_WORDS = {
-      "amd64",  "arm64",  "all",         "main",      "universe", "[installed]",
-      "stable", "i386",   "noarch",      "x86_64",    "testing",  "[installed,automatic]"};
+      "amd64",  "arm64", "all",    "main",   "universe", "[installed]",
+      "stable", "i386",  "noarch", "x86_64", "testing",  "[installed,automatic]"};
   static constexpr std::array<std::string_view, 8> WORDS = {
       "alpha", "beta", "rc", "pre", "dev", "preview", "snapshot", "nightly"};
-  static constexpr std::array<std::string_view, 6> BUILD_WORDS = {
-      "build", "sha", "exp", "git", "linux", "ci"};
+  static constexpr std::array<std::string_view, 6> BUILD_WORDS = {"build", "sha",   "exp",
+                                                                  "git",   "linux", "ci"};
 
   // A value in [0, n); the modulo bias is irrelevant here.
   std::uint64_t below(std::uint64_t n) { return random_() % n; }

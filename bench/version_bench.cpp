@@ -107,9 +107,7 @@ void compare_spread(benchmark::State& state, const std::vector<Record>& parsed) 
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_version_compare_view(benchmark::State& state) {
-  compare_spread(state, parsed_views());
-}
+void BM_version_compare_view(benchmark::State& state) { compare_spread(state, parsed_views()); }
 BENCHMARK(BM_version_compare_view);
 
 // Neighbours in sorted order: what the last rounds of a sort compare, where
@@ -130,9 +128,7 @@ void BM_version_compare_view_neighbours(benchmark::State& state) {
 }
 BENCHMARK(BM_version_compare_view_neighbours);
 
-void BM_version_compare_record(benchmark::State& state) {
-  compare_spread(state, parsed_records());
-}
+void BM_version_compare_record(benchmark::State& state) { compare_spread(state, parsed_records()); }
 BENCHMARK(BM_version_compare_record);
 
 // Records own their texts, so sort pointers to them.

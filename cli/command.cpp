@@ -119,9 +119,9 @@ class writer {
 // when memory has run out; `-q` does not silence it.
 void report_error(int fd, const char* what, int error) noexcept {
   char message[256];
-  const int length = error != 0
-      ? std::snprintf(message, sizeof message, "%s: %s\n", what, std::strerror(error))
-      : std::snprintf(message, sizeof message, "%s\n", what);
+  const int length =
+      error != 0 ? std::snprintf(message, sizeof message, "%s: %s\n", what, std::strerror(error))
+                 : std::snprintf(message, sizeof message, "%s\n", what);
   if (length <= 0) return;
   std::size_t left = std::min(static_cast<std::size_t>(length), sizeof message - 1);
   const char* next = message;
@@ -160,9 +160,9 @@ class collector {
       : settings_(settings), messages_(messages), store_(store), entries_(entries) {}
 
   [[nodiscard]] outcome run(int fd, int* read_error) noexcept {
-    std::size_t pos = 0;   // first byte not yet examined
-    std::size_t end = 0;   // end of the bytes read
-    std::size_t zero = 0;  // first zero byte at or after pos, or end
+    std::size_t pos = 0;    // first byte not yet examined
+    std::size_t end = 0;    // end of the bytes read
+    std::size_t zero = 0;   // first zero byte at or after pos, or end
     bool skipping = false;  // inside the tail of an over-long line
     for (;;) {
       if (!store_->reserve(end + READ_BLOCK + 1)) return outcome::out_of_memory;
@@ -224,7 +224,8 @@ class collector {
 
   static std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexcept {
     const void* found = std::memchr(base + from, 0, end - from);
-    return found == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(found) - base);
+    return found == nullptr ? end
+                            : static_cast<std::size_t>(static_cast<const char*>(found) - base);
   }
 
   // Handles the text of one line, up to its newline or first zero byte;
@@ -365,8 +366,7 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
 }
 
 int run_command(int argc, const char* const* argv, command_streams streams) noexcept {
-  const sort_settings settings =
-      argc > 1 ? parse_arguments(argc - 1, argv + 1) : sort_settings{};
+  const sort_settings settings = argc > 1 ? parse_arguments(argc - 1, argv + 1) : sort_settings{};
   if (settings.show_help) return print_usage(streams);
   return sort_lines(settings, streams);
 }

@@ -6,7 +6,7 @@
 
 namespace quorbel {
 
-inline constexpr int EXIT_SORTED = 0;  // also when lines were dropped
+inline constexpr int EXIT_SORTED = 0;   // also when lines were dropped
 inline constexpr int EXIT_TROUBLE = 1;  // read error, write error, out of memory
 inline constexpr int EXIT_USAGE = 255;  // the usage text was printed
 

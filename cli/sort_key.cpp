@@ -126,8 +126,8 @@ class prerelease_table {
 // wanted order: the rank of the pre-release (releases last) above the offset,
 // and for a descending sort every version part inverted, the offset not.
 // False when there are too many distinct pre-releases or memory runs out.
-bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store,
-                      bool descending, std::size_t max_ranked) noexcept {
+bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store, bool descending,
+                      std::size_t max_ranked) noexcept {
   try {
     prerelease_table table(max_ranked);
     const auto has_prerelease = [](const sort_entry& e) {
@@ -185,8 +185,8 @@ int compare_entries(const sort_entry& a, const sort_entry& b, const char* store)
   return compare_prerelease(prerelease_of(a, store), prerelease_of(b, store));
 }
 
-void sort_by_version(sort_entry* first, sort_entry* last, const char* store,
-                     bool descending, std::size_t max_ranked) noexcept {
+void sort_by_version(sort_entry* first, sort_entry* last, const char* store, bool descending,
+                     std::size_t max_ranked) noexcept {
   if (!rank_prereleases(first, last, store, descending, max_ranked)) {
     // Ranking is only a shortcut: without it the texts are compared directly.
     if (descending) {

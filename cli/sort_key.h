@@ -35,8 +35,7 @@ inline constexpr std::size_t MAX_RANKED_PRERELEASES = NO_PRERELEASE - 1;
 
 // The key of a version parsed from `text`, which starts at `offset` of the
 // store; the view's pre-release must lie inside `text`.
-[[nodiscard]] inline sort_entry make_sort_entry(const version_view& version,
-                                                std::string_view text,
+[[nodiscard]] inline sort_entry make_sort_entry(const version_view& version, std::string_view text,
                                                 std::uint64_t offset) noexcept {
   std::uint64_t prerelease = NO_PRERELEASE;
   if (version.prerelease) {
@@ -44,8 +43,7 @@ inline constexpr std::size_t MAX_RANKED_PRERELEASES = NO_PRERELEASE - 1;
     prerelease = start << 8 | version.prerelease->size();
   }
   return {biased(version.major) << 32 | biased(version.minor),
-          biased(version.patch) << 32 | biased(version.fourth),
-          offset << WHERE_SHIFT | prerelease};
+          biased(version.patch) << 32 | biased(version.fourth), offset << WHERE_SHIFT | prerelease};
 }
 
 // Three-way precedence of two keys as made by make_sort_entry; `store` holds
@@ -57,9 +55,8 @@ inline constexpr std::size_t MAX_RANKED_PRERELEASES = NO_PRERELEASE - 1;
 // equal versions in input order. Afterwards only entry_offset() of a key is
 // meaningful. `max_ranked` is lowered by tests to reach the path taken when
 // there are too many distinct pre-releases to rank.
-void sort_by_version(sort_entry* first, sort_entry* last, const char* store,
-                                   bool descending,
-                                   std::size_t max_ranked = MAX_RANKED_PRERELEASES) noexcept;
+void sort_by_version(sort_entry* first, sort_entry* last, const char* store, bool descending,
+                     std::size_t max_ranked = MAX_RANKED_PRERELEASES) noexcept;
 
 // Where a sorted key's text starts in the store.
 [[nodiscard]] inline std::uint64_t entry_offset(const sort_entry& entry) noexcept {

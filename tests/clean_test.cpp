@@ -29,11 +29,16 @@ TEST(version_scrub, removes_every_byte_outside_version_chars) {
       {"^^<>==_/\t\t1", "1"},
       {"", ""},
       {" \t=\x01\x7f\x80\xff", ""},
-      {"\xc3\xa9" "1.2", "1.2"},
+      {"\xc3\xa9"
+       "1.2",
+       "1.2"},
       {allowed_255, allowed_255},
       {" " + allowed_255.substr(1), allowed_255.substr(1)},
       // The text ends at its first zero byte; what follows is not joined to it.
-      {std::string("1.2.3\0" "4", 7), "1.2.3"},
+      {std::string("1.2.3\0"
+                   "4",
+                   7),
+       "1.2.3"},
       {allowed_255 + std::string(1, '\0') + std::string(100, 'x'), allowed_255},
   };
   for (const auto& c : cases) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "tests/command_harness.h"
 
 extern char** environ;
 
@@ -23,52 +24,13 @@ namespace quorbel {
 namespace {
 
 using namespace std::literals;
-
-struct outcome {
-  std::string out;
-  std::string err;
-  int status;
-};
-
-int memory_file(std::string_view contents) {
-  const int fd = memfd_create("quorbel-test", 0);
-  EXPECT_GE(fd, 0);
-  std::size_t done = 0;
-  while (done < contents.size()) {
-    const ssize_t n = write(fd, contents.data() + done, contents.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents_of(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char block[65536];
-  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) text.append(block, static_cast<std::size_t>(n));
-  return text;
-}
+using namespace quorbel::testing;
 
 std::vector<const char*> argv_of(const std::vector<std::string>& args) {
   std::vector<const char*> argv{"quorbel"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   return argv;
-}
-
-outcome run_in_process(const std::vector<std::string>& args, std::string_view input) {
-  const int in = memory_file(input);
-  const int out = memory_file("");
-  const int err = memory_file("");
-  const std::vector<const char*> argv = argv_of(args);
-  const int status = run_command(static_cast<int>(argv.size() - 1), argv.data(), {in, out, err});
-  outcome result{contents_of(out), contents_of(err), status};
-  close(in);
-  close(out);
-  close(err);
-  return result;
 }
 
 struct row {
@@ -112,15 +74,29 @@ const std::vector<row>& rows() {
       {{}, "1.10.0\n1.2.0\n1.2.0-rc.1\n1.9.0\n", "1.2.0-rc.1\n1.2.0\n1.9.0\n1.10.0\n", "", 0},
       {{"-r"}, "1.10.0\n1.2.0\n1.2.0-rc.1\n1.9.0\n", "1.10.0\n1.9.0\n1.2.0\n1.2.0-rc.1\n", "", 0},
       {{}, "1.0.0.5\n1.0.0\n", "1.0.0\n1.0.0.5\n", "", 0},
-      {{}, "1.0.0\n1.0.0-rc.1\n1.0.0-beta.11\n1.0.0-beta.2\n1.0.0-alpha\n",
-       "1.0.0-alpha\n1.0.0-beta.2\n1.0.0-beta.11\n1.0.0-rc.1\n1.0.0\n", "", 0},
-      {{}, "1.0.0-nightly.20240101000000\n1.0.0-nightly.20231231235959\n1.0.0-4294967296\n1.0.0-1\n",
-       "1.0.0-1\n1.0.0-4294967296\n1.0.0-nightly.20231231235959\n1.0.0-nightly.20240101000000\n", "", 0},
+      {{},
+       "1.0.0\n1.0.0-rc.1\n1.0.0-beta.11\n1.0.0-beta.2\n1.0.0-alpha\n",
+       "1.0.0-alpha\n1.0.0-beta.2\n1.0.0-beta.11\n1.0.0-rc.1\n1.0.0\n",
+       "",
+       0},
+      {{},
+       "1.0.0-nightly.20240101000000\n1.0.0-nightly.20231231235959\n1.0.0-4294967296\n1.0.0-1\n",
+       "1.0.0-1\n1.0.0-4294967296\n1.0.0-nightly.20231231235959\n1.0.0-nightly.20240101000000\n",
+       "",
+       0},
       {{}, "1.0.0-2147483648\n1.0.0-2147483647\n", "1.0.0-2147483647\n1.0.0-2147483648\n", "", 0},
       {{}, "4294967297.0.0\n2.0.0\n", "4294967297.0.0\n2.0.0\n", "", 0},
       // Equal versions keep their input order, in both directions.
-      {{}, "1.2.3+b\n1.2.3+a\n1.2.3.0\n1.0.0\n1.2.3\n", "1.0.0\n1.2.3+b\n1.2.3+a\n1.2.3.0\n1.2.3\n", "", 0},
-      {{"-r"}, "1.2.3+b\n1.2.3+a\n1.2.3.0\n1.0.0\n1.2.3\n", "1.2.3+b\n1.2.3+a\n1.2.3.0\n1.2.3\n1.0.0\n", "", 0},
+      {{},
+       "1.2.3+b\n1.2.3+a\n1.2.3.0\n1.0.0\n1.2.3\n",
+       "1.0.0\n1.2.3+b\n1.2.3+a\n1.2.3.0\n1.2.3\n",
+       "",
+       0},
+      {{"-r"},
+       "1.2.3+b\n1.2.3+a\n1.2.3.0\n1.0.0\n1.2.3\n",
+       "1.2.3+b\n1.2.3+a\n1.2.3.0\n1.2.3\n1.0.0\n",
+       "",
+       0},
       {{"-r"}, "1.0.0-01\nx 1\n1.0.0-1\n", "1.0.0-01\n1.0.0-1\n", "Invalid semver: x 1\n", 0},
       // Fields.
       {{}, "app 2.0.0 x\n", "", "Invalid semver: app 2.0.0 x\n", 0},
@@ -143,7 +119,11 @@ const std::vector<row>& rows() {
       {{"-t", "", "-k", "2"}, "1.2.3\n", "", "Field 2 not found in 1.2.3\n", 0},
       {{"-t", ":x", "-k", "2"}, "a:1.0.0\n", "a:1.0.0\n", "", 0},
       {{"-t", "-", "-k", "2", "-v"}, "pkg-1.2.3\n", "1.2.3\n", "", 0},
-      {{"-t", "v", "-k", "2"}, "v1.2.3\nv1.10.0\nv1.2.3-rc.1\n", "v1.2.3-rc.1\nv1.2.3\nv1.10.0\n", "", 0},
+      {{"-t", "v", "-k", "2"},
+       "v1.2.3\nv1.10.0\nv1.2.3-rc.1\n",
+       "v1.2.3-rc.1\nv1.2.3\nv1.10.0\n",
+       "",
+       0},
       {{"-t"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
       // Usage.
       {{"-h"}, "1.0.0\n", USAGE, "", 255},
@@ -168,10 +148,16 @@ const std::vector<row>& rows() {
       {{}, LONG_4096 + "\n1.0.0\n", "1.0.0\n", "Input line too long: " + LONG_4096 + "\n", 0},
       {{}, LONG_4096, "", "Input line too long: " + LONG_4096 + "\n", 0},
       {{}, LONG_4096 + " 2.0.0\n1.0.0\n", "1.0.0\n", "Input line too long: " + LONG_4096 + "\n", 0},
-      {{}, LONG_4096 + std::string(100000, 'z') + "\n3.0.0\n" + "2.0.0\n", "2.0.0\n3.0.0\n",
-       "Input line too long: " + LONG_4096 + "\n", 0},
-      {{}, "1.0.0\0"s + std::string(5000, 'z') + "\n0.1.0\n", "0.1.0\n",
-       "Input line too long: 1.0.0\n", 0},
+      {{},
+       LONG_4096 + std::string(100000, 'z') + "\n3.0.0\n" + "2.0.0\n",
+       "2.0.0\n3.0.0\n",
+       "Input line too long: " + LONG_4096 + "\n",
+       0},
+      {{},
+       "1.0.0\0"s + std::string(5000, 'z') + "\n0.1.0\n",
+       "0.1.0\n",
+       "Input line too long: 1.0.0\n",
+       0},
   };
   return table;
 }
@@ -233,7 +219,7 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
 // --- The built binary ------------------------------------------------------
 
 struct spawn_options {
-  int in = -1;  // -1: a memory file holding the input
+  int in = -1;   // -1: a memory file holding the input
   int out = -1;  // -1: a memory file; -2: the same file as standard error
   rlim_t memory_limit = 0;
 };
@@ -254,16 +240,17 @@ outcome run_binary(const std::vector<std::string>& args, std::string_view input,
   std::vector<std::string> prefix;
   if (options.memory_limit != 0) {
     // Run under a shell that lowers the address-space limit first.
-    prefix = {"/bin/sh", "-c", "ulimit -v " + std::to_string(options.memory_limit / 1024) +
-                                   " && exec \"$0\" \"$@\"", QUORBEL_BINARY};
+    prefix = {"/bin/sh", "-c",
+              "ulimit -v " + std::to_string(options.memory_limit / 1024) + " && exec \"$0\" \"$@\"",
+              QUORBEL_BINARY};
     std::vector<const char*> wrapped;
     for (const std::string& p : prefix) wrapped.push_back(p.c_str());
     for (std::size_t i = 1; i < argv.size(); ++i) wrapped.push_back(argv[i]);
     argv = wrapped;
   }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr,
-                                  const_cast<char* const*>(argv.data()), environ);
+  const int spawned =
+      posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);
   EXPECT_EQ(spawned, 0);
   int wait_status = 0;
@@ -278,7 +265,11 @@ outcome run_binary(const std::vector<std::string>& args, std::string_view input,
 
 TEST(binary, rows) {
   const row binary_rows[] = {
-      {{}, "1.10.0\n1.2.0\nx\n1.2.0-rc.1\n", "1.2.0-rc.1\n1.2.0\n1.10.0\n", "Invalid semver: x\n", 0},
+      {{},
+       "1.10.0\n1.2.0\nx\n1.2.0-rc.1\n",
+       "1.2.0-rc.1\n1.2.0\n1.10.0\n",
+       "Invalid semver: x\n",
+       0},
       {{"-r", "-k", "2", "-v"}, "a 1.0.0\nb 2.0.0\n", "2.0.0\n1.0.0\n", "", 0},
       {{"-h"}, "", USAGE, "", 255},
       {{"-qr"}, "", USAGE, "", 255},

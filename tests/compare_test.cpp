@@ -76,19 +76,12 @@ TEST(compare_prerelease, handles_absent_empty_and_free_form_identifiers) {
     int expected;
   };
   const row rows[] = {
-      {{}, {}, 0},
-      {"", {}, -1},
-      {{}, "", 1},
-      {"", "", 0},
-      {" 5", "5", 0},    // white space before a number still makes it numeric
-      {"+5", "5", 0},
-      {"-0", "0", 0},
-      {" ", "0", 1},     // white space alone is a word
-      {"--5", "-5", 1},  // so is a doubled sign
-      {"5 ", "5", 1},    // and trailing white space
-      {"a.b.c", "a.b", 1},
-      {"a..b", "a.0.b", 0},
-      {"\xff", "z", 1},  // bytes compare unsigned
+      {{}, {}, 0},         {"", {}, -1},         {{}, "", 1},
+      {"", "", 0},         {" 5", "5", 0},  // white space before a number still makes it numeric
+      {"+5", "5", 0},      {"-0", "0", 0},       {" ", "0", 1},     // white space alone is a word
+      {"--5", "-5", 1},                                             // so is a doubled sign
+      {"5 ", "5", 1},                                               // and trailing white space
+      {"a.b.c", "a.b", 1}, {"a..b", "a.0.b", 0}, {"\xff", "z", 1},  // bytes compare unsigned
   };
   for (const row& r : rows) {
     SCOPED_TRACE(std::string(r.a.value_or("<absent>")) + " vs " +

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "tests/command_harness.h"
 #include "version/internal.h"
 
 extern char** environ;
@@ -28,6 +29,7 @@ namespace quorbel {
 namespace {
 
 using namespace std::literals;
+using namespace quorbel::testing;
 
 // The sanitizer build runs every test too; its big cases are smaller there.
 #if defined(__SANITIZE_ADDRESS__)
@@ -43,52 +45,6 @@ constexpr bool SANITIZED = false;
 #endif
 
 constexpr std::size_t MILLION = SANITIZED ? 200000 : 1000000;
-
-struct outcome {
-  std::string out;
-  std::string err;
-  int status = -1;
-  long peak_kilobytes = -1;  // peak resident memory of the binary while reading
-};
-
-int memory_file(std::string_view contents = {}) {
-  const int fd = memfd_create("quorbel-hostile", MFD_CLOEXEC);
-  EXPECT_GE(fd, 0);
-  std::size_t done = 0;
-  while (done < contents.size()) {
-    const ssize_t n = write(fd, contents.data() + done, contents.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents_of(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char block[65536];
-  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
-    text.append(block, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
-outcome run_in_process(const std::vector<std::string>& args, std::string_view input) {
-  const int in = memory_file(input);
-  const int out = memory_file();
-  const int err = memory_file();
-  std::vector<const char*> argv{"quorbel"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  outcome result;
-  result.status = run_command(static_cast<int>(argv.size()), argv.data(), {in, out, err});
-  result.out = contents_of(out);
-  result.err = contents_of(err);
-  close(in);
-  close(out);
-  close(err);
-  return result;
-}
 
 // The binary's standard input: the descriptor `fd` when it is not -1, else a
 // pipe that gets `block` `repeat` times and then `tail`.

@@ -77,9 +77,9 @@ TEST(version_record_operators, equal_precedence_is_not_identity) {
 
 // Ascending, with no two versions of equal precedence.
 const std::vector<std::string_view> ASCENDING = {
-    "0.0.0",       "0.9.1",          "1.0.0-alpha", "1.0.0-alpha.1", "1.0.0-alpha.beta",
-    "1.0.0-beta",  "1.0.0-beta.2",   "1.0.0-beta.11", "1.0.0-rc.1",  "1.0.0+build.5",
-    "1.0.1",       "1.0.1.1",        "1.1.0",       "1.10.0",        "2.0.0",
+    "0.0.0",      "0.9.1",        "1.0.0-alpha",   "1.0.0-alpha.1", "1.0.0-alpha.beta",
+    "1.0.0-beta", "1.0.0-beta.2", "1.0.0-beta.11", "1.0.0-rc.1",    "1.0.0+build.5",
+    "1.0.1",      "1.0.1.1",      "1.1.0",         "1.10.0",        "2.0.0",
 };
 
 std::vector<version_record> shuffled_records() {

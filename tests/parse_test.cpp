@@ -78,8 +78,15 @@ TEST(version_parse, fills_the_numbers_and_texts_the_text_gives) {
 
 TEST(version_parse, rejects_bad_length_or_bytes_without_touching_the_record) {
   const std::string rows[] = {
-      "1.2.3 ", " 1.2.3", "1.2.3\r", "1.2.3\t", "1.2.3=", "1.2.3_4", "1.2.\xc3\xa9",
-      std::string(256, '1'), "1.2.3-" + std::string(250, 'a'),
+      "1.2.3 ",
+      " 1.2.3",
+      "1.2.3\r",
+      "1.2.3\t",
+      "1.2.3=",
+      "1.2.3_4",
+      "1.2.\xc3\xa9",
+      std::string(256, '1'),
+      "1.2.3-" + std::string(250, 'a'),
   };
   for (const std::string& text : rows) {
     SCOPED_TRACE(text);

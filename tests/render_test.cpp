@@ -100,9 +100,8 @@ TEST(digits_to_int, reads_only_plain_digits_up_to_the_limit) {
     std::string_view text;
     std::int32_t expected;
   } cases[] = {
-      {"", 0},          {"0042", 42},       {"2147483647", 2147483647},
-      {"2147483648", -1}, {"4a", -1},       {"-4", -1},
-      {" 4", -1},       {many_zeros, 42},   {many_nines, -1},
+      {"", 0},    {"0042", 42}, {"2147483647", 2147483647}, {"2147483648", -1}, {"4a", -1},
+      {"-4", -1}, {" 4", -1},   {many_zeros, 42},           {many_nines, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text.substr(0, 40)));

@@ -13,15 +13,25 @@ namespace quorbel {
 namespace {
 
 std::string random_number(std::mt19937& random) {
-  static const char* const kinds[] = {"0", "1", "2", "10", "007", "2147483647", "2147483648",
-                                      "4294967295", "4294967296", "99999999999999999999", ""};
+  static const char* const kinds[] = {"0",
+                                      "1",
+                                      "2",
+                                      "10",
+                                      "007",
+                                      "2147483647",
+                                      "2147483648",
+                                      "4294967295",
+                                      "4294967296",
+                                      "99999999999999999999",
+                                      ""};
   if (random() % 3 == 0) return kinds[random() % std::size(kinds)];
   return std::to_string(random() % 20);
 }
 
 std::string random_identifier(std::mt19937& random) {
-  static const char* const kinds[] = {"alpha", "beta", "rc", "Beta", "-", "-5", "x-y", "a1",
-                                      "20231231235959", "20240101000000", "0", "00", "", "1"};
+  static const char* const kinds[] = {
+      "alpha",          "beta",           "rc", "Beta", "-", "-5", "x-y", "a1",
+      "20231231235959", "20240101000000", "0",  "00",   "",  "1"};
   if (random() % 2 == 0) return kinds[random() % std::size(kinds)];
   return std::to_string(random() % 12);
 }
@@ -97,7 +107,8 @@ TEST(sort_key, sorts_stably_in_both_directions_ranked_or_not) {
     // Ranked in one pass; ranked after learning every text because there are
     // more pre-releases than ranks; and with so few ranks that texts are
     // compared instead.
-    for (const std::size_t max_ranked : {MAX_RANKED_PRERELEASES, std::size_t{1500}, std::size_t{3}}) {
+    for (const std::size_t max_ranked :
+         {MAX_RANKED_PRERELEASES, std::size_t{1500}, std::size_t{3}}) {
       SCOPED_TRACE(std::string(descending ? "descending" : "ascending") + ", max_ranked " +
                    std::to_string(max_ranked));
       std::vector<sort_entry> sorted = entries;

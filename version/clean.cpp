@@ -15,8 +15,7 @@ std::int32_t plus_one(std::int32_t value) noexcept {
 
 }  // namespace
 
-std::int32_t cut_chars(std::string* text, std::int32_t start,
-                       std::int32_t count) noexcept {
+std::int32_t cut_chars(std::string* text, std::int32_t start, std::int32_t count) noexcept {
   // The text ends at its first zero byte; what follows it stays in place.
   const std::size_t size = until_zero(*text).size();
   if (size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return -1;
@@ -43,8 +42,14 @@ int version_scrub(std::string* text) noexcept {
   return 0;
 }
 
-void version_bump_major(version_record* record) noexcept { record->major = plus_one(record->major); }
-void version_bump_minor(version_record* record) noexcept { record->minor = plus_one(record->minor); }
-void version_bump_patch(version_record* record) noexcept { record->patch = plus_one(record->patch); }
+void version_bump_major(version_record* record) noexcept {
+  record->major = plus_one(record->major);
+}
+void version_bump_minor(version_record* record) noexcept {
+  record->minor = plus_one(record->minor);
+}
+void version_bump_patch(version_record* record) noexcept {
+  record->patch = plus_one(record->patch);
+}
 
 }  // namespace quorbel

@@ -28,7 +28,7 @@ numeric_identifier classify(std::string_view id) noexcept {
   }
   const integer_syntax found = scan_integer(id);
   if (found.end != id.size()) return result;  // letters, a lone sign, ...
-  result.numeric = true;  // an empty identifier counts as 0
+  result.numeric = true;                      // an empty identifier counts as 0
   std::size_t i = found.digits;
   while (i < id.size() && id[i] == '0') ++i;
   result.digits = id.substr(i);
@@ -79,9 +79,7 @@ int compare_numbers(const Record& x, const Record& y) noexcept {
 
 }  // namespace
 
-int compare_int(std::int32_t a, std::int32_t b) noexcept {
-  return (a > b) - (a < b);
-}
+int compare_int(std::int32_t a, std::int32_t b) noexcept { return (a > b) - (a < b); }
 
 int compare_core(const version_view& x, const version_view& y) noexcept {
   return compare_numbers(x, y);
@@ -136,10 +134,8 @@ int compare_prerelease(std::optional<std::string_view> a,
 
 int version_compare(const version_view& x, const version_view& y) noexcept {
   if (int c = compare_core(x, y)) return c;
-  return compare_prerelease(x.prerelease ? std::optional(until_zero(*x.prerelease))
-                                         : std::nullopt,
-                            y.prerelease ? std::optional(until_zero(*y.prerelease))
-                                         : std::nullopt);
+  return compare_prerelease(x.prerelease ? std::optional(until_zero(*x.prerelease)) : std::nullopt,
+                            y.prerelease ? std::optional(until_zero(*y.prerelease)) : std::nullopt);
 }
 
 int version_compare(const version_record& x, const version_record& y) noexcept {

@@ -23,8 +23,7 @@ inline bool is_digit_byte(char c) noexcept { return c >= '0' && c <= '9'; }
 // value saturates at the signed 64-bit limits and keeps its low 32 bits
 // (4294967297 gives 1). *consumed receives the bytes read, 0 when there were
 // no digits (the result is then 0).
-[[nodiscard]] std::int32_t convert_integer(std::string_view text,
-                                           std::size_t* consumed) noexcept;
+[[nodiscard]] std::int32_t convert_integer(std::string_view text, std::size_t* consumed) noexcept;
 
 // Where the conversion finds the number in a text: its digits run from
 // `digits` to `end`; `end` is 0 when there are no digits.

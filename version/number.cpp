@@ -6,8 +6,7 @@
 
 namespace quorbel {
 
-std::int32_t convert_integer(std::string_view text,
-                             std::size_t* consumed) noexcept {
+std::int32_t convert_integer(std::string_view text, std::size_t* consumed) noexcept {
   const integer_syntax found = scan_integer(text);
   *consumed = found.end;
   // Accumulate the magnitude, saturating at the 64-bit limit of the sign.
@@ -31,8 +30,7 @@ std::string_view until_zero(std::string_view text) noexcept {
   if (text.empty()) return text;  // an empty view may have no data for memchr
   const void* zero = std::memchr(text.data(), 0, text.size());
   if (zero == nullptr) return text;
-  return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) -
-                                                  text.data()));
+  return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
 }
 
 }  // namespace quorbel

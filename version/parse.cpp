@@ -83,8 +83,7 @@ int version_is_valid(std::string_view text) noexcept {
   return classes_of(text) != 0 ? 1 : 0;
 }
 
-std::optional<std::string_view> split_off(std::string_view* text,
-                                          char separator) noexcept {
+std::optional<std::string_view> split_off(std::string_view* text, char separator) noexcept {
   const std::size_t at = text->find(separator);
   if (at == std::string_view::npos) return std::nullopt;
   std::string_view tail = text->substr(at + 1);
@@ -124,8 +123,7 @@ int version_parse_view(std::string_view text, version_view* view) noexcept {
 }
 
 int version_parse(std::string_view text, version_record* record) noexcept {
-  version_view view{record->major, record->minor, record->patch,
-                    record->fourth, {}, {}, {}};
+  version_view view{record->major, record->minor, record->patch, record->fourth, {}, {}, {}};
   const int result = version_parse_view(text, &view);
   if (!view.raw) return -1;  // invalid length or byte: the record is untouched
   try {

@@ -19,14 +19,12 @@ char* write_decimal(char* first, char* last, std::int32_t value) noexcept {
 
 // Adds in 32 bits with wrapping: signed overflow would be undefined.
 std::int32_t add_wrapping(std::int32_t a, std::int32_t b) noexcept {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) +
-                                   static_cast<std::uint32_t>(b));
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
 }  // namespace
 
-int append_text(std::string* destination, std::string_view text,
-                std::string_view prefix) noexcept {
+int append_text(std::string* destination, std::string_view text, std::string_view prefix) noexcept {
   text = until_zero(text);
   prefix = until_zero(prefix);
   try {
@@ -42,8 +40,7 @@ int append_text(std::string* destination, std::string_view text,
   return 0;
 }
 
-int append_number(std::string* destination, std::int32_t value,
-                  std::string_view prefix) noexcept {
+int append_number(std::string* destination, std::int32_t value, std::string_view prefix) noexcept {
   static_assert(PIECE_SIZE > std::numeric_limits<std::int32_t>::digits10 + 2);
   std::array<char, PIECE_SIZE> piece{};
   char* end = write_decimal(piece.data(), piece.data() + piece.size(), value);
@@ -100,8 +97,8 @@ int version_value(const version_record& record) noexcept {
     end = write_decimal(end, last, record.patch);
   }
   // A negative number leaves a '-' among the digits, which makes this -1.
-  std::int32_t total = digits_to_int(
-      std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
+  std::int32_t total =
+      digits_to_int(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
   if (total == -1) return -1;
   if (record.prerelease) total = add_wrapping(total, sum_allowed_chars(*record.prerelease));
   if (record.build) total = add_wrapping(total, sum_allowed_chars(*record.build));

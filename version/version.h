@@ -114,8 +114,7 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 // and minor, "=", "<", "<=", ">", ">=" by version_compare. "^" and "~" ignore
 // the pre-release and fourth. An unknown or empty operator gives 0, just like
 // a version that does not match.
-[[nodiscard]] QUORBEL_EXPORT int version_matches(const version_record& x,
-                                                 const version_record& y,
+[[nodiscard]] QUORBEL_EXPORT int version_matches(const version_record& x, const version_record& y,
                                                  std::string_view op) noexcept;
 
 // --- Rendering and value -----------------------------------------------------
@@ -124,8 +123,7 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 // *destination. fourth and raw are never rendered: 1.2.3.4-rc+b renders as
 // 1.2.3-rc+b. Texts of any length render whole. Returns 0, or -1 when memory
 // runs out (the destination then holds what it held before).
-QUORBEL_EXPORT int version_render(const version_record& record,
-                                  std::string* destination) noexcept;
+QUORBEL_EXPORT int version_render(const version_record& record, std::string* destination) noexcept;
 
 // The numbers written one after another without separators (leading zero
 // numbers left out) and read as a decimal integer, plus the byte sums of the
