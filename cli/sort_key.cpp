@@ -163,6 +163,60 @@ bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store, bo
   }
 }
 
+// Ranked keys are three unsigned words compared in turn: 24 bytes, most
+// significant first.
+bool key_less(const sort_entry& a, const sort_entry& b) noexcept {
+  if (a.high != b.high) return a.high < b.high;
+  if (a.low != b.low) return a.low < b.low;
+  return a.where < b.where;
+}
+
+unsigned key_byte(const sort_entry& e, int index) noexcept {
+  const std::uint64_t word = index < 8 ? e.high : index < 16 ? e.low : e.where;
+  return static_cast<unsigned>(word >> (56 - 8 * (index & 7))) & 0xFFu;
+}
+
+// An in-place radix sort of ranked keys from byte `index` on, most
+// significant byte first. Version numbers are mostly small, so many bytes are
+// the same across a range: those cost one counting pass and move nothing.
+// Short ranges are left to a comparison sort.
+void sort_integer_keys(sort_entry* first, sort_entry* last, int index) noexcept {
+  constexpr std::ptrdiff_t SHORT_RANGE = 64;
+  constexpr int KEY_BYTES = 24;
+  for (; index < KEY_BYTES; ++index) {
+    if (last - first < SHORT_RANGE) break;
+    std::size_t count[256] = {};
+    for (const sort_entry* e = first; e != last; ++e) ++count[key_byte(*e, index)];
+    const auto size = static_cast<std::size_t>(last - first);
+    if (count[key_byte(*first, index)] == size) continue;  // one value: next byte
+    std::size_t end[256];
+    std::size_t next[256];
+    std::size_t total = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+      next[b] = total;
+      total += count[b];
+      end[b] = total;
+    }
+    // Move every key into its bucket by following cycles of displaced keys.
+    for (unsigned b = 0; b < 256; ++b) {
+      while (next[b] < end[b]) {
+        sort_entry moving = first[next[b]];
+        for (unsigned d = key_byte(moving, index); d != b; d = key_byte(moving, index)) {
+          std::swap(moving, first[next[d]++]);
+        }
+        first[next[b]++] = moving;
+      }
+    }
+    std::size_t begin = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (end[b] - begin > 1) sort_integer_keys(first + begin, first + end[b], index + 1);
+      begin = end[b];
+    }
+    return;
+  }
+  std::sort(first, last, key_less);
+}
+
 template <bool Descending>
 void sort_by_text(sort_entry* first, sort_entry* last, const char* store) noexcept {
   std::sort(first, last, [store](const sort_entry& a, const sort_entry& b) {
@@ -196,11 +250,7 @@ void sort_by_version(sort_entry* first, sort_entry* last, const char* store, boo
     }
     return;
   }
-  std::sort(first, last, [](const sort_entry& a, const sort_entry& b) {
-    if (a.high != b.high) return a.high < b.high;
-    if (a.low != b.low) return a.low < b.low;
-    return a.where < b.where;
-  });
+  sort_integer_keys(first, last, 0);
   for (sort_entry* e = first; e != last; ++e) {
     if (descending) {
       e->high = ~e->high;

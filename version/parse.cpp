@@ -13,9 +13,11 @@ namespace {
 constexpr std::uint8_t ORDINARY = 1;
 constexpr std::uint8_t MINUS = 2;
 constexpr std::uint8_t PLUS = 4;
+constexpr std::uint8_t END = 8;  // the zero byte, which ends a text
 
 constexpr std::array<std::uint8_t, 256> class_table() {
   std::array<std::uint8_t, 256> table{};
+  table[0] = END;
   for (char c : VERSION_CHARS) {
     table[static_cast<unsigned char>(c)] = c == '-' ? MINUS : c == '+' ? PLUS : ORDINARY;
   }
@@ -29,22 +31,10 @@ std::uint8_t classes_of(std::string_view text) noexcept {
   bool allowed = true;
   for (char c : text) {
     const std::uint8_t k = CLASS[static_cast<unsigned char>(c)];
-    allowed &= k != 0;
+    allowed &= k != 0 && k != END;
     all |= k;
   }
   return allowed ? all : 0;
-}
-
-// Plain digits read by the integer conversion rule; short runs, the usual
-// case, cannot overflow 64 bits and skip the general conversion.
-std::int32_t digits_value(std::string_view digits) noexcept {
-  if (digits.size() > 18) {
-    std::size_t consumed = 0;
-    return convert_integer(digits, &consumed);
-  }
-  std::uint64_t value = 0;
-  for (char c : digits) value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
 std::int32_t* component(version_view* view, int index) noexcept {
@@ -97,11 +87,17 @@ int parse_core(std::string_view core, version_view* view) noexcept {
   for (int index = 0; index < MAX_COMPONENTS; ++index) {
     // A component is empty or all digits up to its '.' or the end of the core.
     const char* const start = p;
-    while (p != end && is_digit_byte(*p)) ++p;
+    std::uint64_t value = 0;  // exact while there are at most 19 digits
+    for (; p != end && is_digit_byte(*p); ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
     const auto length = static_cast<std::size_t>(p - start);
     if (length > static_cast<std::size_t>(MAX_COMPONENT_LENGTH)) return -1;
     if (p != end && *p != '.') return -1;  // a letter in the component
-    *component(view, index) = digits_value({start, length});
+    if (length > 18) {
+      std::size_t consumed = 0;  // saturating, by the one conversion rule
+      *component(view, index) = convert_integer({start, length}, &consumed);
+    } else {
+      *component(view, index) = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    }
     if (p == end) break;
     ++p;  // past the '.'
   }
@@ -109,10 +105,20 @@ int parse_core(std::string_view core, version_view* view) noexcept {
 }
 
 int version_parse_view(std::string_view text, version_view* view) noexcept {
-  text = until_zero(text);
-  if (text.size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) return -1;
-  const std::uint8_t classes = classes_of(text);
-  if (classes == 0) return -1;
+  // One pass finds where the text ends (its first zero byte), checks every
+  // byte before it, and notes whether there is a '+' or a '-' to cut at.
+  constexpr std::size_t scanned = MAX_VERSION_LENGTH + 1;  // enough to tell "too long"
+  const std::size_t limit = text.size() < scanned ? text.size() : scanned;
+  std::uint8_t classes = 0;
+  std::size_t length = 0;
+  for (; length < limit; ++length) {
+    const std::uint8_t k = CLASS[static_cast<unsigned char>(text[length])];
+    if (k == 0) return -1;
+    if (k == END) break;
+    classes |= k;
+  }
+  if (length > static_cast<std::size_t>(MAX_VERSION_LENGTH)) return -1;
+  text = text.substr(0, length);
   std::string_view rest = text;
   view->build = (classes & PLUS) != 0 ? split_off(&rest, '+') : std::nullopt;
   // The pre-release starts at the first '-' before the build, so 1.0.0-rc-1
