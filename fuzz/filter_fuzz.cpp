@@ -15,15 +15,8 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "fuzz/check.h"
 #include "version/internal.h"
-
-#define CHECK(condition)                                                                 \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                      \
-    }                                                                                    \
-  } while (false)
 
 namespace {
 
