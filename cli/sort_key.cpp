@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <numeric>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,8 +42,6 @@ std::uint64_t hash_of(std::string_view text) noexcept {
 
 // The distinct pre-release texts, each with a dense id in order of first sight.
 class prerelease_table {
-  static constexpr std::size_t INLINE_BYTES = 40;
-
  public:
   explicit prerelease_table(std::size_t limit) : limit_(limit), slots_(1024, 0) {}
 
@@ -71,32 +70,35 @@ class prerelease_table {
     return id;
   }
 
-  // Ranks of the texts by precedence, equal precedence sharing a rank.
+  // Ranks of the texts by precedence, equal precedence sharing a rank. Each
+  // text's identifiers are read once, not again at every comparison.
   std::vector<std::uint32_t> ranks() const {
-    // Short texts travel inside the elements being sorted, so comparing
-    // them reads nothing else; longer ones are read from the table's copy.
+    constexpr std::size_t MOST_IDENTIFIERS = MAX_VERSION_LENGTH / 2 + 1;
+    std::vector<prerelease_identifier> pieces;
     struct item {
-      char bytes[INLINE_BYTES];
-      std::uint32_t length;
+      std::uint32_t first;  // in pieces
+      std::uint32_t count;
       std::uint32_t id;
     };
-    const auto text_of = [this](const item& e) {
-      return e.length <= INLINE_BYTES ? std::string_view(e.bytes, e.length) : text(e.id);
-    };
     std::vector<item> order(places_.size());
+    prerelease_identifier read[MOST_IDENTIFIERS];
     for (std::uint32_t id = 0; id < places_.size(); ++id) {
-      const std::string_view t = text(id);
-      order[id].length = static_cast<std::uint32_t>(t.size());
-      order[id].id = id;
-      std::memcpy(order[id].bytes, t.data(), t.size() < INLINE_BYTES ? t.size() : INLINE_BYTES);
+      const std::ptrdiff_t count = read_identifiers(text(id), read, MOST_IDENTIFIERS);
+      if (count < 0) throw std::length_error("pre-release longer than a version");
+      order[id] = {static_cast<std::uint32_t>(pieces.size()), static_cast<std::uint32_t>(count),
+                   id};
+      pieces.insert(pieces.end(), read, read + count);
     }
-    std::sort(order.begin(), order.end(), [&text_of](const item& a, const item& b) {
-      return compare_prerelease(text_of(a), text_of(b)) < 0;
-    });
+    const auto compare = [&pieces](const item& a, const item& b) {
+      return compare_identifier_lists(pieces.data() + a.first, a.count, pieces.data() + b.first,
+                                      b.count);
+    };
+    std::sort(order.begin(), order.end(),
+              [&compare](const item& a, const item& b) { return compare(a, b) < 0; });
     std::vector<std::uint32_t> rank(places_.size());
     std::uint32_t current = 0;
     for (std::size_t k = 0; k < order.size(); ++k) {
-      if (k > 0 && compare_prerelease(text_of(order[k - 1]), text_of(order[k])) != 0) ++current;
+      if (k > 0 && compare(order[k - 1], order[k]) != 0) ++current;
       rank[order[k].id] = current;
     }
     return rank;
@@ -158,8 +160,8 @@ bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store, bo
       e->where = r << RANK_SHIFT | (e->where >> WHERE_SHIFT);
     }
     return true;
-  } catch (const std::bad_alloc&) {
-    return false;
+  } catch (const std::exception&) {
+    return false;  // out of memory, or a text no version can hold
   }
 }
 

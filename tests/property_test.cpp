@@ -167,3 +167,36 @@ TEST(version_parse_view, agrees_with_version_parse) {
 
 }  // namespace
 }  // namespace quorbel
+
+namespace quorbel {
+namespace {
+
+TEST(compare_identifier_lists, agrees_with_compare_prerelease) {
+  // Pre-releases of random identifiers, and of random bytes, which also
+  // bring white space, signs and bytes above 127 into identifiers.
+  generator random(4242);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text = random.pick(IDENTIFIERS);
+    const std::size_t more = random.below(4);
+    for (std::size_t k = 0; k < more; ++k) text += "." + random.pick(IDENTIFIERS);
+    texts.push_back(i % 3 == 0 ? random.text() : text);
+  }
+  prerelease_identifier a[128];
+  prerelease_identifier b[128];
+  for (int i = 0; i < 200000; ++i) {
+    const std::string& x = texts[random.below(texts.size())];
+    const std::string& y = texts[random.below(texts.size())];
+    const std::ptrdiff_t na = read_identifiers(x, a, 128);
+    const std::ptrdiff_t nb = read_identifiers(y, b, 128);
+    ASSERT_GT(na, 0);
+    ASSERT_GT(nb, 0);
+    ASSERT_EQ(
+        compare_identifier_lists(a, static_cast<std::size_t>(na), b, static_cast<std::size_t>(nb)),
+        compare_prerelease(x, y))
+        << x << " vs " << y;
+  }
+}
+
+}  // namespace
+}  // namespace quorbel

@@ -7,35 +7,6 @@ namespace quorbel {
 
 namespace {
 
-// A pre-release identifier read as a number: what a base-10 conversion would
-// make of it when it consumes the identifier whole (empty, or optional white
-// space, an optional sign and digits). The value is kept exactly, as a sign
-// and its significant digits, so that timestamps and other long numbers
-// compare by value instead of by their low bits.
-struct numeric_identifier {
-  bool numeric = false;
-  bool negative = false;
-  std::string_view digits;  // without leading zeros; empty for zero
-};
-
-numeric_identifier classify(std::string_view id) noexcept {
-  numeric_identifier result;
-  // Only a digit, a sign or white space can start a number: most words are
-  // told at their first byte.
-  if (!id.empty() && !is_digit_byte(id[0]) && !is_space_byte(id[0]) && id[0] != '+' &&
-      id[0] != '-') {
-    return result;
-  }
-  const integer_syntax found = scan_integer(id);
-  if (found.end != id.size()) return result;  // letters, a lone sign, ...
-  result.numeric = true;                      // an empty identifier counts as 0
-  std::size_t i = found.digits;
-  while (i < id.size() && id[i] == '0') ++i;
-  result.digits = id.substr(i);
-  result.negative = found.negative && !result.digits.empty();  // -0 is 0
-  return result;
-}
-
 // The identifier at the start of text: up to its '.' or the end.
 std::size_t identifier_length(std::string_view text) noexcept {
   std::size_t i = 0;
@@ -45,13 +16,15 @@ std::size_t identifier_length(std::string_view text) noexcept {
 
 int sign_of(int value) noexcept { return (value > 0) - (value < 0); }
 
-int compare_numeric(const numeric_identifier& a, const numeric_identifier& b) noexcept {
+// Numbers compare by their exact value: sign, count of significant digits,
+// then the digits themselves.
+int compare_numeric(const prerelease_identifier& a, const prerelease_identifier& b) noexcept {
   if (a.negative != b.negative) return a.negative ? -1 : 1;
   int magnitude = 0;
-  if (a.digits.size() != b.digits.size()) {
-    magnitude = a.digits.size() < b.digits.size() ? -1 : 1;
+  if (a.text.size() != b.text.size()) {
+    magnitude = a.text.size() < b.text.size() ? -1 : 1;
   } else {
-    magnitude = sign_of(a.digits.compare(b.digits));
+    magnitude = sign_of(a.text.compare(b.text));
   }
   return a.negative ? -magnitude : magnitude;
 }
@@ -89,6 +62,52 @@ int compare_core(const version_record& x, const version_record& y) noexcept {
   return compare_numbers(x, y);
 }
 
+prerelease_identifier read_identifier(std::string_view id) noexcept {
+  prerelease_identifier result;
+  result.text = id;
+  // Only a digit, a sign or white space can start a number: most words are
+  // told at their first byte.
+  if (!id.empty() && !is_digit_byte(id[0]) && !is_space_byte(id[0]) && id[0] != '+' &&
+      id[0] != '-') {
+    return result;
+  }
+  const integer_syntax found = scan_integer(id);
+  if (found.end != id.size()) return result;  // letters, a lone sign, ...
+  result.numeric = true;                      // an empty identifier counts as 0
+  std::size_t i = found.digits;
+  while (i < id.size() && id[i] == '0') ++i;
+  result.text = id.substr(i);
+  result.negative = found.negative && !result.text.empty();  // -0 is 0
+  return result;
+}
+
+int compare_identifiers(const prerelease_identifier& a, const prerelease_identifier& b) noexcept {
+  if (a.numeric != b.numeric) return a.numeric ? -1 : 1;  // numbers rank below words
+  return a.numeric ? compare_numeric(a, b) : compare_bytes(a.text, b.text);
+}
+
+std::ptrdiff_t read_identifiers(std::string_view text, prerelease_identifier* out,
+                                std::size_t capacity) noexcept {
+  std::size_t count = 0;
+  for (;;) {
+    if (count == capacity) return -1;
+    const std::size_t length = identifier_length(text);
+    out[count++] = read_identifier(text.substr(0, length));
+    if (length == text.size()) return static_cast<std::ptrdiff_t>(count);
+    text.remove_prefix(length + 1);
+  }
+}
+
+int compare_identifier_lists(const prerelease_identifier* a, std::size_t a_count,
+                             const prerelease_identifier* b, std::size_t b_count) noexcept {
+  const std::size_t common = a_count < b_count ? a_count : b_count;
+  for (std::size_t i = 0; i < common; ++i) {
+    if (const int c = compare_identifiers(a[i], b[i])) return c;
+  }
+  // All shared identifiers tie: the text with fewer ranks lower.
+  return (a_count > b_count) - (a_count < b_count);
+}
+
 int compare_prerelease(std::optional<std::string_view> a,
                        std::optional<std::string_view> b) noexcept {
   // A pre-release ranks below its release; an empty one still counts.
@@ -110,16 +129,7 @@ int compare_prerelease(std::optional<std::string_view> a,
     const std::string_view left_id = left.substr(0, left_length);
     const std::string_view right_id = right.substr(0, right_length);
     if (left_id != right_id) {
-      const numeric_identifier left_num = classify(left_id);
-      const numeric_identifier right_num = classify(right_id);
-      int c = 0;
-      if (left_num.numeric != right_num.numeric) {
-        c = left_num.numeric ? -1 : 1;  // numbers rank below words
-      } else if (left_num.numeric) {
-        c = compare_numeric(left_num, right_num);
-      } else {
-        c = compare_bytes(left_id, right_id);
-      }
+      const int c = compare_identifiers(read_identifier(left_id), read_identifier(right_id));
       if (c != 0) return c;
     }
     const bool left_last = left_length == left.size();

@@ -75,6 +75,28 @@ struct integer_syntax {
 [[nodiscard]] int compare_prerelease(std::optional<std::string_view> a,
                                      std::optional<std::string_view> b) noexcept;
 
+// One identifier of a pre-release, classified once. A number is one that a
+// conversion reads whole (empty, or optional white space, a sign and digits);
+// its `text` is then its significant digits, so 007 and 7 are alike and
+// values of any length compare exactly. Anything else is a word.
+struct prerelease_identifier {
+  bool numeric = false;
+  bool negative = false;
+  std::string_view text;
+};
+[[nodiscard]] prerelease_identifier read_identifier(std::string_view id) noexcept;
+// Numbers rank below words; numbers by value; words bytewise, a prefix first.
+[[nodiscard]] int compare_identifiers(const prerelease_identifier& a,
+                                      const prerelease_identifier& b) noexcept;
+// The '.'-separated identifiers of a pre-release, into out: their count, or
+// -1 when there are more than capacity (a valid version has at most 128).
+[[nodiscard]] std::ptrdiff_t read_identifiers(std::string_view text, prerelease_identifier* out,
+                                              std::size_t capacity) noexcept;
+// compare_prerelease on identifiers read beforehand.
+[[nodiscard]] int compare_identifier_lists(const prerelease_identifier* a, std::size_t a_count,
+                                           const prerelease_identifier* b,
+                                           std::size_t b_count) noexcept;
+
 // --- Ranges ------------------------------------------------------------------
 
 [[nodiscard]] int caret_match(const version_record& x, const version_record& y) noexcept;
