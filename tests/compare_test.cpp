@@ -4,17 +4,14 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/version_testing.h"
 #include "version/internal.h"
 #include "version/version.h"
 
 namespace quorbel {
 namespace {
 
-version_record parsed(std::string_view text) {
-  version_record record;
-  EXPECT_EQ(version_parse(text, &record), 0) << text;
-  return record;
-}
+using testing::parsed;
 
 int compare(std::string_view a, std::string_view b) {
   return version_compare(parsed(a), parsed(b));

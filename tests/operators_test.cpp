@@ -10,16 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/version_testing.h"
 #include "version/version.h"
 
 namespace quorbel {
 namespace {
 
-version_record parsed(std::string_view text) {
-  version_record record;
-  EXPECT_EQ(version_parse(text, &record), 0) << text;
-  return record;
-}
+using testing::parsed;
 
 std::string rendered(const version_record& record) {
   std::string text;
