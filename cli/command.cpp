@@ -313,14 +313,13 @@ int sort_lines(const sort_settings& settings, const command_streams& streams) no
     report_error(streams.err, "Out of memory", 0);
     return EXIT_TROUBLE;
   }
-  sort_by_version(entries.data, entries.data + entries.size, store.data, settings.reverse);
+  sorted_keys order =
+      sort_by_version(entries.data, entries.data + entries.size, store.data, settings.reverse);
   // Sorted lines lie scattered over the store: ask for the next ones early.
   constexpr std::size_t LOOKAHEAD = 16;
-  for (std::size_t i = 0; i < entries.size; ++i) {
-    if (i + LOOKAHEAD < entries.size) {
-      __builtin_prefetch(store.data + entry_offset(entries.data[i + LOOKAHEAD]));
-    }
-    const std::size_t start = entry_offset(entries.data[i]);
+  while (!order.empty()) {
+    for (const std::uint64_t soon : order.ahead(LOOKAHEAD)) __builtin_prefetch(store.data + soon);
+    const std::uint64_t start = order.next();
     const char* text = store.data + start;
     const auto* newline = static_cast<const char*>(std::memchr(text, '\n', store.size - start));
     out.put({text, static_cast<std::size_t>(newline - text) + 1});

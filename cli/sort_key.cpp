@@ -5,11 +5,15 @@
 #include "cli/sort_key.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -17,8 +21,6 @@ namespace quorbel {
 
 namespace {
 
-constexpr int RANK_SHIFT = 40;
-constexpr std::uint64_t OFFSET_MASK = (std::uint64_t{1} << RANK_SHIFT) - 1;
 constexpr std::uint32_t NO_ID = UINT32_MAX;
 
 std::string_view prerelease_of(const sort_entry& entry, const char* store) noexcept {
@@ -38,6 +40,78 @@ std::uint64_t hash_of(std::string_view text) noexcept {
     hash ^= hash >> 32;
   }
   return hash;
+}
+
+// Appends bit fields to a key of `Words` 64-bit words, most significant
+// first; what does not fit is cut off.
+template <unsigned Words>
+class bit_writer {
+ public:
+  static constexpr unsigned CAPACITY = 64 * Words;
+
+  // Appends the low `count` bits of `bits` (at most 64; the rest are 0).
+  void put(std::uint64_t bits, unsigned count) noexcept {
+    if (count == 0 || used_ >= CAPACITY) return;
+    if (count > CAPACITY - used_) {
+      bits >>= count - (CAPACITY - used_);
+      count = CAPACITY - used_;
+    }
+    const unsigned word = used_ / 64;
+    const unsigned at = used_ % 64;
+    words_[word] |= bits << (64 - count) >> at;
+    if (at + count > 64) words_[word + 1] |= bits << (128 - count - at);
+    used_ += count;
+  }
+  // Leaves the key's next bits 0, up to bit `position`.
+  void skip_to(unsigned position) noexcept { used_ = position; }
+  // Inverts the bits before `position`.
+  void invert_before(unsigned position) noexcept {
+    for (unsigned word = 0; word < Words && position > 64 * word; ++word) {
+      const unsigned bits = std::min(position - 64 * word, 64u);
+      words_[word] ^= ~std::uint64_t{0} << (64 - bits);
+    }
+  }
+  [[nodiscard]] std::uint64_t word(unsigned index) const noexcept { return words_[index]; }
+
+ private:
+  std::uint64_t words_[Words] = {};
+  unsigned used_ = 0;
+};
+
+// The leading 128 bits of a code of the identifiers whose integer order is
+// their precedence: a 2-bit tag per identifier (01 a number, 10 a word, 00
+// the end), then a number as a sign bit, a 4-bit count of bytes and the
+// bytes, a word as its bytes and a zero byte. A negative number, or one
+// beyond 64 bits, ends the code early: texts that tie on the prefix are
+// compared in full.
+bit_writer<2> order_prefix(const prerelease_identifier* identifiers, std::size_t count) noexcept {
+  constexpr unsigned TAG_BITS = 2;
+  constexpr std::uint64_t END = 0, NUMBER = 1, WORD = 2;
+  constexpr std::size_t LONGEST_EXACT = 19;  // digits that always fit 64 bits
+  bit_writer<2> code;
+  for (std::size_t i = 0; i < count; ++i) {
+    const prerelease_identifier& id = identifiers[i];
+    if (!id.numeric) {
+      code.put(WORD, TAG_BITS);
+      for (const char c : id.text) code.put(static_cast<unsigned char>(c), 8);
+      code.put(0, 8);
+      continue;
+    }
+    code.put(NUMBER, TAG_BITS);
+    code.put(id.negative ? 0 : 1, 1);
+    if (id.negative) return code;
+    if (id.text.size() > LONGEST_EXACT) {
+      code.put(9, 4);  // more bytes than any number below
+      return code;
+    }
+    std::uint64_t value = 0;
+    for (const char c : id.text) value = value * 10 + static_cast<unsigned>(c - '0');
+    const unsigned bytes = (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
+    code.put(bytes, 4);
+    if (bytes > 0) code.put(value, 8 * bytes);
+  }
+  code.put(END, TAG_BITS);
+  return code;
 }
 
 // The distinct pre-release texts, each with a dense id in order of first sight.
@@ -71,11 +145,14 @@ class prerelease_table {
   }
 
   // Ranks of the texts by precedence, equal precedence sharing a rank. Each
-  // text's identifiers are read once, not again at every comparison.
-  std::vector<std::uint32_t> ranks() const {
+  // text's identifiers are read once, and most comparisons are decided by
+  // an integer that follows the order, made from the leading identifiers.
+  std::vector<std::uint32_t> ranks(std::uint32_t* rank_count) const {
     constexpr std::size_t MOST_IDENTIFIERS = MAX_VERSION_LENGTH / 2 + 1;
     std::vector<prerelease_identifier> pieces;
     struct item {
+      std::uint64_t high;  // the leading bits of the order
+      std::uint64_t low;
       std::uint32_t first;  // in pieces
       std::uint32_t count;
       std::uint32_t id;
@@ -85,11 +162,14 @@ class prerelease_table {
     for (std::uint32_t id = 0; id < places_.size(); ++id) {
       const std::ptrdiff_t count = read_identifiers(text(id), read, MOST_IDENTIFIERS);
       if (count < 0) throw std::length_error("pre-release longer than a version");
-      order[id] = {static_cast<std::uint32_t>(pieces.size()), static_cast<std::uint32_t>(count),
-                   id};
+      const bit_writer<2> leading = order_prefix(read, static_cast<std::size_t>(count));
+      order[id] = {leading.word(0), leading.word(1), static_cast<std::uint32_t>(pieces.size()),
+                   static_cast<std::uint32_t>(count), id};
       pieces.insert(pieces.end(), read, read + count);
     }
     const auto compare = [&pieces](const item& a, const item& b) {
+      if (a.high != b.high) return a.high < b.high ? -1 : 1;
+      if (a.low != b.low) return a.low < b.low ? -1 : 1;
       return compare_identifier_lists(pieces.data() + a.first, a.count, pieces.data() + b.first,
                                       b.count);
     };
@@ -101,6 +181,7 @@ class prerelease_table {
       if (k > 0 && compare(order[k - 1], order[k]) != 0) ++current;
       rank[order[k].id] = current;
     }
+    *rank_count = order.empty() ? 0 : current + 1;
     return rank;
   }
 
@@ -124,99 +205,181 @@ class prerelease_table {
   std::vector<std::pair<std::size_t, std::size_t>> places_;  // in bytes_
 };
 
-// Rewrites the keys so that plain integer order of (high, low, where) is the
-// wanted order: the rank of the pre-release (releases last) above the offset,
-// and for a descending sort every version part inverted, the offset not.
-// False when there are too many distinct pre-releases or memory runs out.
-bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store, bool descending,
-                      std::size_t max_ranked) noexcept {
+// A ranked key is a 192-bit integer held in (high, low, where), most
+// significant word first: the four numbers from the top, and at the bottom
+// the rank of the pre-release and the offset of the line, each in as few bits
+// as this input needs, with zero bits between. Plain integer order of ranked
+// keys is the order of the output, and the fewer bits in which they differ,
+// the fewer passes the radix sort makes.
+constexpr unsigned KEY_BITS = 192;
+
+// Version numbers are mostly small, yet each takes 32 bits of a plain key.
+// Packed, a number is a 3-bit class and only its significant bytes: class 0
+// holds a negative number whole, class 1 + n a non-negative one of n bytes
+// (zero has none). A number with more bytes is the larger, so the codes keep
+// the order, and as none is the start of another, keys of packed numbers
+// compare as integers.
+constexpr unsigned CLASS_BITS = 3;
+
+// The code of a biased number and its length in bits.
+struct number_code {
+  std::uint64_t bits;
+  unsigned length;
+};
+
+number_code packed_code(std::uint32_t biased_number) noexcept {
+  if ((biased_number & 0x80000000u) == 0) return {biased_number, CLASS_BITS + 32};
+  const std::uint32_t value = biased_number ^ 0x80000000u;
+  const unsigned bytes = (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
+  return {std::uint64_t{1 + bytes} << (8 * bytes) | value, CLASS_BITS + 8 * bytes};
+}
+
+// The key's four biased numbers, most significant first.
+std::array<std::uint32_t, 4> numbers_of(const sort_entry& entry) noexcept {
+  return {static_cast<std::uint32_t>(entry.high >> 32), static_cast<std::uint32_t>(entry.high),
+          static_cast<std::uint32_t>(entry.low >> 32), static_cast<std::uint32_t>(entry.low)};
+}
+
+unsigned packed_length(const sort_entry& entry) noexcept {
+  unsigned total = 0;
+  for (const std::uint32_t number : numbers_of(entry)) total += packed_code(number).length;
+  return total;
+}
+
+// What the keys of one sort are rewritten from: the rank of every distinct
+// pre-release, and how many bits each part of the key takes.
+struct ranking {
+  std::vector<std::uint32_t> rank;  // by pre-release id
+  std::uint32_t release_rank = 0;   // above every pre-release
+  bool packed = false;              // numbers packed, else 32 bits each
+  unsigned rank_bits = 0;
+  unsigned offset_bits = 0;
+};
+
+bool has_prerelease(const sort_entry& e) noexcept {
+  return (e.where & NO_PRERELEASE) != NO_PRERELEASE;
+}
+
+// Ranks the distinct pre-releases of the keys, replacing each key's
+// pre-release place by its id, and chooses the layout. False when there are
+// too many distinct pre-releases or memory runs out; the keys are then as
+// they were.
+bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store,
+                      const sort_limits& limits, ranking* result) noexcept {
   try {
-    prerelease_table table(max_ranked);
-    const auto has_prerelease = [](const sort_entry& e) {
-      return (e.where & NO_PRERELEASE) != NO_PRERELEASE;
-    };
+    prerelease_table table(limits.max_ranked);
     // When there may be more distinct pre-releases than can be ranked, learn
     // them all first: nothing may change unless ranking succeeds, so that
     // the texts can still be compared otherwise.
-    if (static_cast<std::size_t>(std::count_if(first, last, has_prerelease)) > max_ranked) {
+    if (static_cast<std::size_t>(std::count_if(first, last, has_prerelease)) > limits.max_ranked) {
       for (sort_entry* e = first; e != last; ++e) {
         if (has_prerelease(*e) && table.id_of(prerelease_of(*e, store)) == NO_ID) return false;
       }
     }
     // Ranking will succeed: each pre-release's place gives way to its id.
+    unsigned widest = 0;
+    std::uint64_t last_offset = 0;
     for (sort_entry* e = first; e != last; ++e) {
+      widest = std::max(widest, packed_length(*e));
+      last_offset = std::max(last_offset, e->where >> WHERE_SHIFT);
       if (!has_prerelease(*e)) continue;
       e->where = (e->where & ~NO_PRERELEASE) | table.id_of(prerelease_of(*e, store));
     }
-    const std::vector<std::uint32_t> rank = table.ranks();
-    for (sort_entry* e = first; e != last; ++e) {
-      // Releases rank above every pre-release.
-      std::uint64_t r = has_prerelease(*e) ? rank[e->where & NO_PRERELEASE] : NO_PRERELEASE;
-      if (descending) {
-        e->high = ~e->high;
-        e->low = ~e->low;
-        r = NO_PRERELEASE - r;
-      }
-      e->where = r << RANK_SHIFT | (e->where >> WHERE_SHIFT);
-    }
+    result->rank = table.ranks(&result->release_rank);
+    result->rank_bits = static_cast<unsigned>(std::bit_width(result->release_rank));
+    result->offset_bits = static_cast<unsigned>(std::bit_width(last_offset));
+    result->packed =
+        widest + result->rank_bits + result->offset_bits <= std::min(limits.packed_bits, KEY_BITS);
     return true;
   } catch (const std::exception&) {
     return false;  // out of memory, or a text no version can hold
   }
 }
 
-// Ranked keys are three unsigned words compared in turn: 24 bytes, most
-// significant first.
-bool key_less(const sort_entry& a, const sort_entry& b) noexcept {
-  if (a.high != b.high) return a.high < b.high;
-  if (a.low != b.low) return a.low < b.low;
-  return a.where < b.where;
-}
-
-unsigned key_byte(const sort_entry& e, int index) noexcept {
-  const std::uint64_t word = index < 8 ? e.high : index < 16 ? e.low : e.where;
-  return static_cast<unsigned>(word >> (56 - 8 * (index & 7))) & 0xFFu;
-}
-
-// An in-place radix sort of ranked keys from byte `index` on, most
-// significant byte first. Version numbers are mostly small, so many bytes are
-// the same across a range: those cost one counting pass and move nothing.
-// Short ranges are left to a comparison sort.
-void sort_integer_keys(sort_entry* first, sort_entry* last, int index) noexcept {
-  constexpr std::ptrdiff_t SHORT_RANGE = 64;
-  constexpr int KEY_BYTES = 24;
-  for (; index < KEY_BYTES; ++index) {
-    if (last - first < SHORT_RANGE) break;
-    std::size_t count[256] = {};
-    for (const sort_entry* e = first; e != last; ++e) ++count[key_byte(*e, index)];
-    const auto size = static_cast<std::size_t>(last - first);
-    if (count[key_byte(*first, index)] == size) continue;  // one value: next byte
-    std::size_t end[256];
-    std::size_t next[256];
-    std::size_t total = 0;
-    for (unsigned b = 0; b < 256; ++b) {
-      next[b] = total;
-      total += count[b];
-      end[b] = total;
-    }
-    // Move every key into its bucket by following cycles of displaced keys.
-    for (unsigned b = 0; b < 256; ++b) {
-      while (next[b] < end[b]) {
-        sort_entry moving = first[next[b]];
-        for (unsigned d = key_byte(moving, index); d != b; d = key_byte(moving, index)) {
-          std::swap(moving, first[next[d]++]);
-        }
-        first[next[b]++] = moving;
+// Rewrites keys with pre-release ids into ranked keys, whose plain integer
+// order is the wanted order: the numbers from the top, and at the bottom the
+// rank of the pre-release (releases last) above the offset. For a descending
+// sort every bit above the offset is inverted.
+void rank_keys(sort_entry* first, sort_entry* last, const ranking& ranks,
+               bool descending) noexcept {
+  const std::uint64_t offset_mask = (std::uint64_t{1} << ranks.offset_bits) - 1;
+  for (sort_entry* e = first; e != last; ++e) {
+    bit_writer<3> key;
+    for (const std::uint32_t number : numbers_of(*e)) {
+      if (ranks.packed) {
+        const number_code code = packed_code(number);
+        key.put(code.bits, code.length);
+      } else {
+        key.put(number, 32);
       }
     }
-    std::size_t begin = 0;
-    for (unsigned b = 0; b < 256; ++b) {
-      if (end[b] - begin > 1) sort_integer_keys(first + begin, first + end[b], index + 1);
-      begin = end[b];
-    }
+    const std::uint64_t rank =
+        has_prerelease(*e) ? ranks.rank[e->where & NO_PRERELEASE] : ranks.release_rank;
+    sort_entry ranked{key.word(0), key.word(1),
+                      key.word(2) | rank << ranks.offset_bits | e->where >> WHERE_SHIFT};
+    if (descending) ranked = {~ranked.high, ~ranked.low, ranked.where ^ ~offset_mask};
+    *e = ranked;
+  }
+}
+
+constexpr unsigned DIGIT_BITS = 8;
+
+// The DIGIT_BITS bits of a ranked key from bit `at` on.
+unsigned key_digit(const sort_entry& e, unsigned at) noexcept {
+  const unsigned word = at / 64;
+  const unsigned shift = at % 64;
+  const std::uint64_t first = word == 0 ? e.high : word == 1 ? e.low : e.where;
+  std::uint64_t bits = first << shift;
+  if (shift > 64 - DIGIT_BITS && word < 2) bits |= (word == 0 ? e.low : e.where) >> (64 - shift);
+  return static_cast<unsigned>(bits >> (64 - DIGIT_BITS));
+}
+
+// An in-place radix sort of ranked keys, most significant digit first. Each
+// range is split on the first bits in which its keys differ, found in one
+// pass, so bits that the keys share cost no pass of their own. Short ranges
+// are left to a comparison sort.
+void sort_integer_keys(sort_entry* first, sort_entry* last) noexcept {
+  constexpr std::ptrdiff_t SHORT_RANGE = 64;
+  constexpr unsigned BUCKETS = 1u << DIGIT_BITS;
+  if (last - first < SHORT_RANGE) {
+    std::sort(first, last, sorted_before);
     return;
   }
-  std::sort(first, last, key_less);
+  std::uint64_t differ[3] = {0, 0, 0};
+  for (const sort_entry* e = first; e != last; ++e) {
+    differ[0] |= e->high ^ first->high;
+    differ[1] |= e->low ^ first->low;
+    differ[2] |= e->where ^ first->where;
+  }
+  unsigned word = 0;
+  while (word < 3 && differ[word] == 0) ++word;
+  if (word == 3) return;  // all the same key
+  const unsigned at = 64 * word + static_cast<unsigned>(std::countl_zero(differ[word]));
+  std::size_t count[BUCKETS] = {};
+  for (const sort_entry* e = first; e != last; ++e) ++count[key_digit(*e, at)];
+  std::size_t end[BUCKETS];
+  std::size_t next[BUCKETS];
+  std::size_t total = 0;
+  for (unsigned b = 0; b < BUCKETS; ++b) {
+    next[b] = total;
+    total += count[b];
+    end[b] = total;
+  }
+  // Move every key into its bucket by following cycles of displaced keys.
+  for (unsigned b = 0; b < BUCKETS; ++b) {
+    while (next[b] < end[b]) {
+      sort_entry moving = first[next[b]];
+      for (unsigned d = key_digit(moving, at); d != b; d = key_digit(moving, at)) {
+        std::swap(moving, first[next[d]++]);
+      }
+      first[next[b]++] = moving;
+    }
+  }
+  std::size_t begin = 0;
+  for (unsigned b = 0; b < BUCKETS; ++b) {
+    if (end[b] - begin > 1) sort_integer_keys(first + begin, first + end[b]);
+    begin = end[b];
+  }
 }
 
 template <bool Descending>
@@ -241,25 +404,40 @@ int compare_entries(const sort_entry& a, const sort_entry& b, const char* store)
   return compare_prerelease(prerelease_of(a, store), prerelease_of(b, store));
 }
 
-void sort_by_version(sort_entry* first, sort_entry* last, const char* store, bool descending,
-                     std::size_t max_ranked) noexcept {
-  if (!rank_prereleases(first, last, store, descending, max_ranked)) {
+sorted_keys sort_by_version(sort_entry* first, sort_entry* last, const char* store, bool descending,
+                            sort_limits limits) noexcept {
+  ranking ranks;
+  if (!rank_prereleases(first, last, store, limits, &ranks)) {
     // Ranking is only a shortcut: without it the texts are compared directly.
     if (descending) {
       sort_by_text<true>(first, last, store);
     } else {
       sort_by_text<false>(first, last, store);
     }
-    return;
+    for (sort_entry* e = first; e != last; ++e) e->where >>= WHERE_SHIFT;
+    return {first, last, last, offset_field{64 - WHERE_SHIFT}};
   }
-  sort_integer_keys(first, last, 0);
-  for (sort_entry* e = first; e != last; ++e) {
-    if (descending) {
-      e->high = ~e->high;
-      e->low = ~e->low;
+  const auto sort_run = [&ranks, descending](sort_entry* from, sort_entry* to) {
+    rank_keys(from, to, ranks, descending);
+    sort_integer_keys(from, to);
+  };
+  sort_entry* middle = last;
+  if (static_cast<std::size_t>(last - first) >= limits.split_from) {
+    middle = first + (last - first) / 2;
+    std::optional<std::thread> helper;
+    try {
+      helper.emplace(sort_run, middle, last);
+    } catch (const std::exception&) {
+      middle = last;  // no thread to be had: one run after all
     }
-    e->where = (e->where & OFFSET_MASK) << WHERE_SHIFT | NO_PRERELEASE;
+    if (helper) {
+      sort_run(first, middle);
+      helper->join();
+      return {first, middle, last, offset_field{ranks.offset_bits}};
+    }
   }
+  sort_run(first, last);
+  return {first, last, last, offset_field{ranks.offset_bits}};
 }
 
 }  // namespace quorbel

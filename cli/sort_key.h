@@ -1,6 +1,7 @@
 // The compact sort key of one accepted line, and the sort of those keys.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -29,6 +30,18 @@ inline constexpr std::uint64_t MAX_STORE_SIZE = std::uint64_t{1} << 40;
 // offset; with more, pre-releases are compared as text during the sort.
 inline constexpr std::size_t MAX_RANKED_PRERELEASES = NO_PRERELEASE - 1;
 
+// Limits of the sort, lowered by tests to reach the paths that large inputs
+// take.
+struct sort_limits {
+  // Distinct pre-releases that are ranked; with more, texts are compared.
+  std::size_t max_ranked = MAX_RANKED_PRERELEASES;
+  // From this many keys on, the two halves are sorted side by side, each by
+  // a thread of its own, and merged on the way out.
+  std::size_t split_from = std::size_t{1} << 16;
+  // Bits that keys with packed numbers may take; else numbers take 32 each.
+  unsigned packed_bits = 192;
+};
+
 [[nodiscard]] inline std::uint64_t biased(std::int32_t value) noexcept {
   return static_cast<std::uint32_t>(value) ^ 0x80000000u;
 }
@@ -51,16 +64,57 @@ inline constexpr std::size_t MAX_RANKED_PRERELEASES = NO_PRERELEASE - 1;
 [[nodiscard]] int compare_entries(const sort_entry& a, const sort_entry& b,
                                   const char* store) noexcept;
 
-// Sorts keys made by make_sort_entry by precedence, ascending or descending,
-// equal versions in input order. Afterwards only entry_offset() of a key is
-// meaningful. `max_ranked` is lowered by tests to reach the path taken when
-// there are too many distinct pre-releases to rank.
-void sort_by_version(sort_entry* first, sort_entry* last, const char* store, bool descending,
-                     std::size_t max_ranked = MAX_RANKED_PRERELEASES) noexcept;
-
-// Where a sorted key's text starts in the store.
-[[nodiscard]] inline std::uint64_t entry_offset(const sort_entry& entry) noexcept {
-  return entry.where >> WHERE_SHIFT;
+[[nodiscard]] inline bool sorted_before(const sort_entry& a, const sort_entry& b) noexcept {
+  if (a.high != b.high) return a.high < b.high;
+  if (a.low != b.low) return a.low < b.low;
+  return a.where < b.where;
 }
+
+// Sorted keys are 192-bit integers, most significant word first, whose order
+// is the output's; the offset of the line is their lowest `bits` bits.
+struct offset_field {
+  unsigned bits = 0;
+
+  [[nodiscard]] std::uint64_t of(const sort_entry& entry) const noexcept {
+    return entry.where & ((std::uint64_t{1} << bits) - 1);
+  }
+};
+
+// Keys in sorted order: one sorted run, or two that are merged as they are
+// read. The keys hold distinct offsets, so no two are equal.
+class sorted_keys {
+ public:
+  sorted_keys(const sort_entry* first, const sort_entry* middle, const sort_entry* last,
+              offset_field field) noexcept
+      : a_(first), a_end_(middle), b_(middle), b_end_(last), field_(field) {}
+
+  [[nodiscard]] bool empty() const noexcept { return a_ == a_end_ && b_ == b_end_; }
+
+  // The offset of the next key in order, which is then passed.
+  std::uint64_t next() noexcept {
+    if (b_ == b_end_ || (a_ != a_end_ && sorted_before(*a_, *b_))) return field_.of(*a_++);
+    return field_.of(*b_++);
+  }
+
+  // The offsets of the keys `distance` places ahead in each run, one of
+  // which comes soon (0 past the end of a run): for prefetching.
+  [[nodiscard]] std::array<std::uint64_t, 2> ahead(std::size_t distance) const noexcept {
+    return {static_cast<std::size_t>(a_end_ - a_) > distance ? field_.of(a_[distance]) : 0,
+            static_cast<std::size_t>(b_end_ - b_) > distance ? field_.of(b_[distance]) : 0};
+  }
+
+ private:
+  const sort_entry* a_;
+  const sort_entry* a_end_;
+  const sort_entry* b_;
+  const sort_entry* b_end_;
+  offset_field field_;
+};
+
+// Sorts keys made by make_sort_entry by precedence, ascending or descending,
+// equal versions in input order, and rewrites them to be read in that order
+// through the result.
+[[nodiscard]] sorted_keys sort_by_version(sort_entry* first, sort_entry* last, const char* store,
+                                          bool descending, sort_limits limits = {}) noexcept;
 
 }  // namespace quorbel

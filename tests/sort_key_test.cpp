@@ -18,6 +18,11 @@ std::string random_number(std::mt19937& random) {
                                       "2",
                                       "10",
                                       "007",
+                                      "255",
+                                      "256",
+                                      "65536",
+                                      "16777215",
+                                      "16777216",
                                       "2147483647",
                                       "2147483648",
                                       "4294967295",
@@ -104,20 +109,30 @@ TEST(sort_key, sorts_stably_in_both_directions_ranked_or_not) {
       const int c = version_compare(records[a], records[b]);
       return descending ? c > 0 : c < 0;
     });
-    // Ranked in one pass; ranked after learning every text because there are
-    // more pre-releases than ranks; and with so few ranks that texts are
-    // compared instead.
-    for (const std::size_t max_ranked :
-         {MAX_RANKED_PRERELEASES, std::size_t{1500}, std::size_t{3}}) {
-      SCOPED_TRACE(std::string(descending ? "descending" : "ascending") + ", max_ranked " +
-                   std::to_string(max_ranked));
+    struct path {
+      const char* name;
+      sort_limits limits;
+    };
+    const path paths[] = {
+        {"ranked, one run", {.split_from = SIZE_MAX}},
+        {"ranked, two runs", {.split_from = 0}},
+        {"numbers unpacked", {.split_from = SIZE_MAX, .packed_bits = 0}},
+        {"numbers unpacked, two runs", {.split_from = 0, .packed_bits = 0}},
+        // More pre-releases than ranks: every text is learnt before ranking.
+        {"learnt first", {.max_ranked = 1500, .split_from = SIZE_MAX}},
+        // So few ranks that texts are compared instead.
+        {"texts compared", {.max_ranked = 3}},
+    };
+    for (const path& p : paths) {
+      SCOPED_TRACE(std::string(descending ? "descending, " : "ascending, ") + p.name);
       std::vector<sort_entry> sorted = entries;
-      sort_by_version(sorted.data(), sorted.data() + sorted.size(), store.data(), descending,
-                      max_ranked);
-      ASSERT_EQ(sorted.size(), expected.size());
-      for (std::size_t i = 0; i < sorted.size(); ++i) {
-        ASSERT_EQ(entry_offset(sorted[i]), entry_offset(entries[expected[i]])) << "at " << i;
+      sorted_keys order = sort_by_version(sorted.data(), sorted.data() + sorted.size(),
+                                          store.data(), descending, p.limits);
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_FALSE(order.empty()) << "at " << i;
+        ASSERT_EQ(order.next(), entries[expected[i]].where >> WHERE_SHIFT) << "at " << i;
       }
+      EXPECT_TRUE(order.empty());
     }
   }
 }
