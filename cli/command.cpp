@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
+#include <thread>
 
 #include "cli/sort_key.h"
 #include "version/internal.h"
@@ -39,6 +42,10 @@ constexpr std::size_t MAX_LINE_LENGTH = 4095;
 constexpr std::size_t LONG_LINE_SHOWN = 4096;
 constexpr std::size_t READ_BLOCK = std::size_t{1} << 20;
 constexpr std::size_t WRITE_BLOCK = std::size_t{1} << 16;
+// The output is gathered in blocks this large; a line always fits.
+constexpr std::size_t GATHER_BLOCK = std::size_t{1} << 20;
+static_assert(GATHER_BLOCK > MAX_LINE_LENGTH + 1);
+static_assert(command_tuning{}.sort_split_from == sort_limits{}.split_from);
 
 // A growable block of raw memory: realloc lets large blocks grow in place.
 template <typename T>
@@ -273,6 +280,101 @@ class collector {
   raw_array<sort_entry>* entries_;
 };
 
+// Writes the texts of sorted keys, each up to and with its newline. The
+// lines lie scattered over the store, and most of the time goes to waiting
+// for memory, so two threads gather chunks of lines side by side, taking
+// turns, and each writes its chunk when the chunk before it is out.
+class sorted_writer {
+ public:
+  sorted_writer(const sorted_keys& order, const char* store, std::size_t store_size, int fd,
+                std::size_t chunk_lines) noexcept
+      : order_(order),
+        store_(store),
+        store_size_(store_size),
+        fd_(fd),
+        chunk_lines_(chunk_lines == 0 ? 1 : chunk_lines),
+        chunks_((order.size() + chunk_lines_ - 1) / chunk_lines_) {}
+
+  // Writes everything with the buffers given, each GATHER_BLOCK bytes; the
+  // second may be null. Returns the first write error, or 0.
+  int run(char* first_buffer, char* second_buffer) noexcept {
+    std::optional<std::thread> helper;
+    if (second_buffer != nullptr && chunks_ > 1) {
+      try {
+        helper.emplace([this, second_buffer] { write_chunks(1, 2, second_buffer); });
+      } catch (const std::exception&) {
+        // No thread to be had: this one writes every chunk.
+      }
+    }
+    if (helper) {
+      write_chunks(0, 2, first_buffer);
+      helper->join();
+    } else {
+      write_chunks(0, 1, first_buffer);
+    }
+    return error_.load();
+  }
+
+ private:
+  void write_chunks(std::size_t first, std::size_t stride, char* buffer) noexcept {
+    // Lines come from two runs: ask for those of both some way ahead.
+    constexpr std::size_t LOOKAHEAD = 16;
+    for (std::size_t chunk = first; chunk < chunks_; chunk += stride) {
+      const std::size_t begin = chunk * chunk_lines_;
+      sorted_keys lines = order_.slice(begin, std::min(begin + chunk_lines_, order_.size()));
+      std::size_t used = 0;
+      bool my_turn = false;
+      while (!lines.empty()) {
+        for (const std::uint64_t soon : lines.ahead(LOOKAHEAD)) __builtin_prefetch(store_ + soon);
+        const std::uint64_t start = lines.next();
+        const char* text = store_ + start;
+        const auto* newline =
+            static_cast<const char*>(std::memchr(text, '\n', store_size_ - start));
+        const auto length = static_cast<std::size_t>(newline - text) + 1;
+        if (length > GATHER_BLOCK - used) {
+          // A chunk of long lines: out with what is gathered, in turn.
+          if (!my_turn) wait_for_turn(chunk);
+          my_turn = true;
+          write_all(buffer, used);
+          used = 0;
+        }
+        std::memcpy(buffer + used, text, length);
+        used += length;
+      }
+      if (!my_turn) wait_for_turn(chunk);
+      write_all(buffer, used);
+      turn_.store(chunk + 1);
+      turn_.notify_all();
+    }
+  }
+
+  void wait_for_turn(std::size_t chunk) noexcept {
+    for (std::size_t now = turn_.load(); now != chunk; now = turn_.load()) turn_.wait(now);
+  }
+
+  // After a failed write, nothing more is written.
+  void write_all(const char* bytes, std::size_t size) noexcept {
+    while (size > 0 && error_.load() == 0) {
+      const ssize_t written = ::write(fd_, bytes, size);
+      if (written < 0) {
+        if (errno != EINTR) error_.store(errno);
+        continue;
+      }
+      bytes += written;
+      size -= static_cast<std::size_t>(written);
+    }
+  }
+
+  const sorted_keys& order_;
+  const char* store_;
+  std::size_t store_size_;
+  int fd_;
+  std::size_t chunk_lines_;
+  std::size_t chunks_;
+  std::atomic<std::size_t> turn_{0};  // the chunk to be written next
+  std::atomic<int> error_{0};
+};
+
 int print_usage(const command_streams& streams) noexcept {
   writer out(streams.out, 1024);
   if (!out.ready()) {
@@ -291,12 +393,16 @@ int print_usage(const command_streams& streams) noexcept {
   return EXIT_USAGE;
 }
 
-int sort_lines(const sort_settings& settings, const command_streams& streams) noexcept {
+int sort_lines(const sort_settings& settings, const command_streams& streams,
+               const command_tuning& tuning) noexcept {
   raw_array<char> store;
   raw_array<sort_entry> entries;
   writer messages(streams.err, WRITE_BLOCK);
-  writer out(streams.out, WRITE_BLOCK);
-  if (!messages.ready() || !out.ready()) {
+  // The output buffers, one for each thread that gathers lines; with only
+  // one, it gathers them all.
+  raw_array<char> gathering[2];
+  gathering[1].reserve(GATHER_BLOCK);
+  if (!messages.ready() || !gathering[0].reserve(GATHER_BLOCK)) {
     report_error(streams.err, "Out of memory", 0);
     return EXIT_TROUBLE;
   }
@@ -313,20 +419,13 @@ int sort_lines(const sort_settings& settings, const command_streams& streams) no
     report_error(streams.err, "Out of memory", 0);
     return EXIT_TROUBLE;
   }
-  sorted_keys order =
-      sort_by_version(entries.data, entries.data + entries.size, store.data, settings.reverse);
-  // Sorted lines lie scattered over the store: ask for the next ones early.
-  constexpr std::size_t LOOKAHEAD = 16;
-  while (!order.empty()) {
-    for (const std::uint64_t soon : order.ahead(LOOKAHEAD)) __builtin_prefetch(store.data + soon);
-    const std::uint64_t start = order.next();
-    const char* text = store.data + start;
-    const auto* newline = static_cast<const char*>(std::memchr(text, '\n', store.size - start));
-    out.put({text, static_cast<std::size_t>(newline - text) + 1});
-  }
-  out.flush();
-  if (out.error() != 0) {
-    report_error(streams.err, "Write error", out.error());
+  const sorted_keys order =
+      sort_by_version(entries.data, entries.data + entries.size, store.data, settings.reverse,
+                      {.split_from = tuning.sort_split_from});
+  sorted_writer out(order, store.data, store.size, streams.out, tuning.chunk_lines);
+  const int write_error = out.run(gathering[0].data, gathering[1].data);
+  if (write_error != 0) {
+    report_error(streams.err, "Write error", write_error);
     return EXIT_TROUBLE;
   }
   return EXIT_SORTED;
@@ -364,10 +463,11 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
   return settings;
 }
 
-int run_command(int argc, const char* const* argv, command_streams streams) noexcept {
+int run_command(int argc, const char* const* argv, command_streams streams,
+                command_tuning tuning) noexcept {
   const sort_settings settings = argc > 1 ? parse_arguments(argc - 1, argv + 1) : sort_settings{};
   if (settings.show_help) return print_usage(streams);
-  return sort_lines(settings, streams);
+  return sort_lines(settings, streams, tuning);
 }
 
 }  // namespace quorbel

@@ -2,6 +2,7 @@
 // write them in version order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quorbel {
@@ -30,8 +31,17 @@ struct command_streams {
   int err = 2;
 };
 
+// How the command shares its work with a second thread; tests lower the
+// sizes to compare both ways on small inputs.
+struct command_tuning {
+  // Accepted lines from which two threads sort a half each.
+  std::size_t sort_split_from = std::size_t{1} << 16;
+  // Lines in each chunk of output; two threads gather alternate chunks.
+  std::size_t chunk_lines = std::size_t{1} << 14;
+};
+
 // The whole command: argv[0] is the program name. Returns the exit status.
-[[nodiscard]] int run_command(int argc, const char* const* argv,
-                              command_streams streams = {}) noexcept;
+[[nodiscard]] int run_command(int argc, const char* const* argv, command_streams streams = {},
+                              command_tuning tuning = {}) noexcept;
 
 }  // namespace quorbel

@@ -86,9 +86,13 @@ class sorted_keys {
  public:
   sorted_keys(const sort_entry* first, const sort_entry* middle, const sort_entry* last,
               offset_field field) noexcept
-      : a_(first), a_end_(middle), b_(middle), b_end_(last), field_(field) {}
+      : sorted_keys(first, middle, middle, last, field) {}
 
   [[nodiscard]] bool empty() const noexcept { return a_ == a_end_ && b_ == b_end_; }
+
+  [[nodiscard]] std::size_t size() const noexcept {
+    return static_cast<std::size_t>((a_end_ - a_) + (b_end_ - b_));
+  }
 
   // The offset of the next key in order, which is then passed.
   std::uint64_t next() noexcept {
@@ -103,7 +107,37 @@ class sorted_keys {
             static_cast<std::size_t>(b_end_ - b_) > distance ? field_.of(b_[distance]) : 0};
   }
 
+  // The keys from place `from` up to place `to` in order (to <= size()).
+  [[nodiscard]] sorted_keys slice(std::size_t from, std::size_t to) const noexcept {
+    const std::size_t a_from = taken_from_first(from);
+    const std::size_t a_to = taken_from_first(to);
+    return {a_ + a_from, a_ + a_to, b_ + (from - a_from), b_ + (to - a_to), field_};
+  }
+
  private:
+  sorted_keys(const sort_entry* a, const sort_entry* a_end, const sort_entry* b,
+              const sort_entry* b_end, offset_field field) noexcept
+      : a_(a), a_end_(a_end), b_(b), b_end_(b_end), field_(field) {}
+
+  // How many of the first `count` keys in order come from the first run.
+  [[nodiscard]] std::size_t taken_from_first(std::size_t count) const noexcept {
+    const auto a_size = static_cast<std::size_t>(a_end_ - a_);
+    const auto b_size = static_cast<std::size_t>(b_end_ - b_);
+    std::size_t low = count > b_size ? count - b_size : 0;
+    std::size_t high = count < a_size ? count : a_size;
+    // Taking i from the first run is too few while its next key comes
+    // before the last one taken from the second.
+    while (low < high) {
+      const std::size_t i = low + (high - low) / 2;
+      if (sorted_before(a_[i], b_[count - i - 1])) {
+        low = i + 1;
+      } else {
+        high = i;
+      }
+    }
+    return low;
+  }
+
   const sort_entry* a_;
   const sort_entry* a_end_;
   const sort_entry* b_;

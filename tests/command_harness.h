@@ -44,7 +44,8 @@ inline std::string contents_of(int fd) {
   return text;
 }
 
-inline outcome run_in_process(const std::vector<std::string>& args, std::string_view input) {
+inline outcome run_in_process(const std::vector<std::string>& args, std::string_view input,
+                              command_tuning tuning = {}) {
   const int in = memory_file(input);
   const int out = memory_file();
   const int err = memory_file();
@@ -52,7 +53,8 @@ inline outcome run_in_process(const std::vector<std::string>& args, std::string_
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   outcome result;
-  result.status = run_command(static_cast<int>(argv.size() - 1), argv.data(), {in, out, err});
+  result.status =
+      run_command(static_cast<int>(argv.size() - 1), argv.data(), {in, out, err}, tuning);
   result.out = contents_of(out);
   result.err = contents_of(err);
   close(in);

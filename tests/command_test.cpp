@@ -162,10 +162,19 @@ const std::vector<row>& rows() {
   return table;
 }
 
+// The ways of sharing the work with a second thread, down to sorting two
+// lines by halves and writing one line a chunk; the inputs of these tests
+// are too small to be shared at all with the command's own sizes.
+const command_tuning SHARED[] = {{.sort_split_from = 0, .chunk_lines = 1},
+                                 {.sort_split_from = 2, .chunk_lines = 3}};
+
 TEST(command, rows_in_process) {
   for (const row& r : rows()) {
     SCOPED_TRACE(trace_of(r));
     check(r, run_in_process(r.args, r.in));
+    for (const command_tuning& tuning : SHARED) {
+      check(r, run_in_process(r.args, r.in, tuning));
+    }
   }
 }
 
@@ -210,10 +219,13 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
       expected += std::to_string(major) + "." + std::to_string(minor) + ".0 pkg\n";
     }
   }
-  const outcome got = run_in_process({}, input);
-  EXPECT_EQ(got.status, 0);
-  EXPECT_EQ(got.err, "");
-  EXPECT_TRUE(got.out == expected) << "output differs";
+  for (const command_tuning& tuning : {command_tuning{}, SHARED[0], SHARED[1]}) {
+    SCOPED_TRACE("chunk_lines " + std::to_string(tuning.chunk_lines));
+    const outcome got = run_in_process({}, input, tuning);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.err, "");
+    EXPECT_TRUE(got.out == expected) << "output differs";
+  }
 }
 
 // --- The built binary ------------------------------------------------------
@@ -303,16 +315,16 @@ TEST(binary, standard_output_on_dev_full_is_a_write_error) {
   EXPECT_EQ(got.status, 1);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORBEL_UNDER_ASAN 1
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUORBEL_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUORBEL_UNDER_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUORBEL_SANITIZED 1
 #endif
 #endif
 
 TEST(binary, running_out_of_memory_is_reported_without_partial_output) {
-#ifdef QUORBEL_UNDER_ASAN
+#ifdef QUORBEL_SANITIZED
   GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit allows";
 #else
   std::string line = "1.2.3-" + std::string(200, 'a') + "\n";

@@ -128,6 +128,21 @@ TEST(sort_key, sorts_stably_in_both_directions_ranked_or_not) {
       std::vector<sort_entry> sorted = entries;
       sorted_keys order = sort_by_version(sorted.data(), sorted.data() + sorted.size(),
                                           store.data(), descending, p.limits);
+      ASSERT_EQ(order.size(), expected.size());
+      // Slices, as the writing threads take them, hold the keys at their
+      // places in the whole order.
+      for (const auto& [from, to] : {std::pair<std::size_t, std::size_t>{0, 0},
+                                     {0, 1},
+                                     {1, 2},
+                                     {17, 1000},
+                                     {1999, 2001},
+                                     {3990, expected.size()}}) {
+        sorted_keys slice = order.slice(from, to);
+        ASSERT_EQ(slice.size(), to - from);
+        for (std::size_t i = from; i < to; ++i) {
+          ASSERT_EQ(slice.next(), entries[expected[i]].where >> WHERE_SHIFT) << "slice at " << i;
+        }
+      }
       for (std::size_t i = 0; i < expected.size(); ++i) {
         ASSERT_FALSE(order.empty()) << "at " << i;
         ASSERT_EQ(order.next(), entries[expected[i]].where >> WHERE_SHIFT) << "at " << i;
