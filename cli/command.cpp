@@ -252,7 +252,10 @@ class collector {
       }
       return true;
     }
-    version_view version;
+    // One view serves every line: the parse sets its texts, and a core
+    // leaves the numbers it does not give as they are, so those start at 0.
+    version_view& version = version_;
+    version.major = version.minor = version.patch = version.fourth = 0;
     if (version_parse_view(*field, &version) != 0) {
       if (!settings_.quiet) {
         messages_->put("Invalid semver: ");
@@ -278,6 +281,7 @@ class collector {
   writer* messages_;
   raw_array<char>* store_;
   raw_array<sort_entry>* entries_;
+  version_view version_;
 };
 
 // Writes the texts of sorted keys, each up to and with its newline. The
