@@ -8,8 +8,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <new>
-#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,15 +59,6 @@ class bit_writer {
     words_[word] |= bits << (64 - count) >> at;
     if (at + count > 64) words_[word + 1] |= bits << (128 - count - at);
     used_ += count;
-  }
-  // Leaves the key's next bits 0, up to bit `position`.
-  void skip_to(unsigned position) noexcept { used_ = position; }
-  // Inverts the bits before `position`.
-  void invert_before(unsigned position) noexcept {
-    for (unsigned word = 0; word < Words && position > 64 * word; ++word) {
-      const unsigned bits = std::min(position - 64 * word, 64u);
-      words_[word] ^= ~std::uint64_t{0} << (64 - bits);
-    }
   }
   [[nodiscard]] std::uint64_t word(unsigned index) const noexcept { return words_[index]; }
 
@@ -267,11 +256,13 @@ bool has_prerelease(const sort_entry& e) noexcept {
 bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store,
                       const sort_limits& limits, ranking* result) noexcept {
   try {
-    prerelease_table table(limits.max_ranked);
+    // Ids take the 24 bits of a pre-release's place in the key.
+    const std::size_t max_ranked = std::min(limits.max_ranked, MAX_RANKED_PRERELEASES);
+    prerelease_table table(max_ranked);
     // When there may be more distinct pre-releases than can be ranked, learn
     // them all first: nothing may change unless ranking succeeds, so that
     // the texts can still be compared otherwise.
-    if (static_cast<std::size_t>(std::count_if(first, last, has_prerelease)) > limits.max_ranked) {
+    if (static_cast<std::size_t>(std::count_if(first, last, has_prerelease)) > max_ranked) {
       for (sort_entry* e = first; e != last; ++e) {
         if (has_prerelease(*e) && table.id_of(prerelease_of(*e, store)) == NO_ID) return false;
       }

@@ -32,8 +32,10 @@ struct options {
   std::vector<std::string> arguments;
 };
 
-// Byte 0: bit 0 -r, bit 1 -v, bit 2 -q, bits 3-5 the separator.
-// Byte 1: the -k argument, some of them odd spellings of small numbers.
+// Byte 0: bit 0 -r, bit 1 -v, bit 2 -q, bits 3-5 the separator, bit 7 the
+// work shared with a second thread even on small inputs.
+// Byte 1: bits 0-2 the -k argument, some of them odd spellings of small
+// numbers; bits 3-4 and 5-7 how the work is shared, when it is.
 options pick_options(std::uint8_t flags, std::uint8_t field) {
   static constexpr char SEPARATORS[] = {' ', ',', '.', '-', '\0', '+', 'a', '\t'};
   static constexpr struct {
@@ -155,6 +157,11 @@ std::string read_back(int fd) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const options o = pick_options(data[0], data[1]);
+  quorbel::command_tuning tuning;
+  if ((data[0] & 0x80) != 0) {
+    tuning.sort_split_from = (data[1] >> 3) & 3u;
+    tuning.chunk_lines = 1 + ((data[1] >> 5) & 7u);
+  }
   const std::string_view input(reinterpret_cast<const char*>(data) + 2, size - 2);
 
   const quorbel::command_streams streams{memory_file(), memory_file(), memory_file()};
@@ -168,7 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<const char*> argv;
   for (const std::string& a : o.arguments) argv.push_back(a.c_str());
-  const int status = quorbel::run_command(static_cast<int>(argv.size()), argv.data(), streams);
+  const int status =
+      quorbel::run_command(static_cast<int>(argv.size()), argv.data(), streams, tuning);
   const std::string out = read_back(streams.out);
   const std::string err = read_back(streams.err);
   close(streams.in);
