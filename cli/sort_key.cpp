@@ -109,35 +109,34 @@ class prerelease_table {
   explicit prerelease_table(std::size_t limit) : limit_(limit), slots_(1024, 0) {}
 
   [[nodiscard]] std::string_view text(std::uint32_t id) const noexcept {
-    return std::string_view(bytes_).substr(places_[id].first, places_[id].second);
+    return std::string_view(bytes_).substr(places_[id] >> 8, places_[id] & 0xFF);
   }
 
-  // The id of the text, or NO_ID when the table is full.
-  std::uint32_t id_of(std::string_view text) {
+  // The id of the text, or NO_ID when it has not been learnt.
+  [[nodiscard]] std::uint32_t find(std::string_view text) const noexcept {
+    return find(text, hash_of(text));
+  }
+
+  // Gives the text an id unless it has one; false when the table is full.
+  bool learn(std::string_view text) {
     const std::uint64_t hash = hash_of(text);
-    const auto tag = hash >> 32 << 32;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      const std::uint64_t slot = slots_[i];
-      if (slot == 0) break;
-      const auto id = static_cast<std::uint32_t>(slot) - 1;
-      if ((slot & ~std::uint64_t{0xFFFFFFFF}) == tag && this->text(id) == text) return id;
-    }
-    if (places_.size() >= limit_) return NO_ID;
+    if (find(text, hash) != NO_ID) return true;
+    if (places_.size() >= limit_) return false;
     const auto id = static_cast<std::uint32_t>(places_.size());
     // A private copy keeps the texts together, where lookups find them in cache.
-    places_.emplace_back(bytes_.size(), text.size());
+    places_.push_back(std::uint64_t{bytes_.size()} << 8 | text.size());
     bytes_.append(text);
     if (places_.size() * 2 > slots_.size()) grow();
     insert(hash, id);
-    return id;
+    return true;
   }
 
   // Ranks of the texts by precedence, equal precedence sharing a rank. Each
   // text's identifiers are read once, and most comparisons are decided by
   // an integer that follows the order, made from the leading identifiers.
   std::vector<std::uint32_t> ranks(std::uint32_t* rank_count) const {
-    constexpr std::size_t MOST_IDENTIFIERS = MAX_VERSION_LENGTH / 2 + 1;
+    // Every byte may be a '.', between empty identifiers.
+    constexpr std::size_t MOST_IDENTIFIERS = MAX_VERSION_LENGTH + 1;
     std::vector<prerelease_identifier> pieces;
     struct item {
       std::uint64_t high;  // the leading bits of the order
@@ -175,6 +174,17 @@ class prerelease_table {
   }
 
  private:
+  [[nodiscard]] std::uint32_t find(std::string_view text, std::uint64_t hash) const noexcept {
+    const auto tag = hash >> 32 << 32;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const std::uint64_t slot = slots_[i];
+      if (slot == 0) return NO_ID;
+      const auto id = static_cast<std::uint32_t>(slot) - 1;
+      if ((slot & ~std::uint64_t{0xFFFFFFFF}) == tag && this->text(id) == text) return id;
+    }
+  }
+
   void insert(std::uint64_t hash, std::uint32_t id) noexcept {
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = hash & mask;
@@ -191,7 +201,9 @@ class prerelease_table {
   std::size_t limit_;
   std::vector<std::uint64_t> slots_;
   std::string bytes_;
-  std::vector<std::pair<std::size_t, std::size_t>> places_;  // in bytes_
+  // By id: where the text starts in bytes_, shifted 8, and its length (a
+  // pre-release is shorter than a version, at most 255 bytes).
+  std::vector<std::uint64_t> places_;
 };
 
 // A ranked key is a 192-bit integer held in (high, low, where), most
@@ -235,9 +247,12 @@ unsigned packed_length(const sort_entry& entry) noexcept {
   return total;
 }
 
-// What the keys of one sort are rewritten from: the rank of every distinct
-// pre-release, and how many bits each part of the key takes.
+// What the keys of one sort are rewritten from: every distinct pre-release
+// and its rank, and how many bits each part of the key takes.
 struct ranking {
+  explicit ranking(std::size_t max_ranked) : table(max_ranked) {}
+
+  prerelease_table table;
   std::vector<std::uint32_t> rank;  // by pre-release id
   std::uint32_t release_rank = 0;   // above every pre-release
   bool packed = false;              // numbers packed, else 32 bits each
@@ -249,49 +264,40 @@ bool has_prerelease(const sort_entry& e) noexcept {
   return (e.where & NO_PRERELEASE) != NO_PRERELEASE;
 }
 
-// Ranks the distinct pre-releases of the keys, replacing each key's
-// pre-release place by its id, and chooses the layout. False when there are
-// too many distinct pre-releases or memory runs out; the keys are then as
-// they were.
-bool rank_prereleases(sort_entry* first, sort_entry* last, const char* store,
-                      const sort_limits& limits, ranking* result) noexcept {
+// Learns and ranks the distinct pre-releases of the keys and chooses the
+// layout of the ranked keys, changing no key. Absent when there are too many
+// distinct pre-releases or memory runs out.
+std::optional<ranking> rank_prereleases(const sort_entry* first, const sort_entry* last,
+                                        const char* store, const sort_limits& limits) noexcept {
   try {
-    // Ids take the 24 bits of a pre-release's place in the key.
-    const std::size_t max_ranked = std::min(limits.max_ranked, MAX_RANKED_PRERELEASES);
-    prerelease_table table(max_ranked);
-    // When there may be more distinct pre-releases than can be ranked, learn
-    // them all first: nothing may change unless ranking succeeds, so that
-    // the texts can still be compared otherwise.
-    if (static_cast<std::size_t>(std::count_if(first, last, has_prerelease)) > max_ranked) {
-      for (sort_entry* e = first; e != last; ++e) {
-        if (has_prerelease(*e) && table.id_of(prerelease_of(*e, store)) == NO_ID) return false;
-      }
-    }
-    // Ranking will succeed: each pre-release's place gives way to its id.
+    // A rank and a 40-bit offset share the last word of an unpacked key.
+    std::optional<ranking> result(std::in_place,
+                                  std::min(limits.max_ranked, MAX_RANKED_PRERELEASES));
     unsigned widest = 0;
     std::uint64_t last_offset = 0;
-    for (sort_entry* e = first; e != last; ++e) {
+    for (const sort_entry* e = first; e != last; ++e) {
       widest = std::max(widest, packed_length(*e));
       last_offset = std::max(last_offset, e->where >> WHERE_SHIFT);
-      if (!has_prerelease(*e)) continue;
-      e->where = (e->where & ~NO_PRERELEASE) | table.id_of(prerelease_of(*e, store));
+      if (has_prerelease(*e) && !result->table.learn(prerelease_of(*e, store))) {
+        return std::nullopt;
+      }
     }
-    result->rank = table.ranks(&result->release_rank);
+    result->rank = result->table.ranks(&result->release_rank);
     result->rank_bits = static_cast<unsigned>(std::bit_width(result->release_rank));
     result->offset_bits = static_cast<unsigned>(std::bit_width(last_offset));
     result->packed =
         widest + result->rank_bits + result->offset_bits <= std::min(limits.packed_bits, KEY_BITS);
-    return true;
+    return result;
   } catch (const std::exception&) {
-    return false;  // out of memory, or a text no version can hold
+    return std::nullopt;  // out of memory
   }
 }
 
-// Rewrites keys with pre-release ids into ranked keys, whose plain integer
-// order is the wanted order: the numbers from the top, and at the bottom the
-// rank of the pre-release (releases last) above the offset. For a descending
-// sort every bit above the offset is inverted.
-void rank_keys(sort_entry* first, sort_entry* last, const ranking& ranks,
+// Rewrites keys into ranked keys, whose plain integer order is the wanted
+// order: the numbers from the top, and at the bottom the rank of the
+// pre-release (releases last) above the offset. For a descending sort every
+// bit above the offset is inverted. Every pre-release has been ranked.
+void rank_keys(sort_entry* first, sort_entry* last, const char* store, const ranking& ranks,
                bool descending) noexcept {
   const std::uint64_t offset_mask = (std::uint64_t{1} << ranks.offset_bits) - 1;
   for (sort_entry* e = first; e != last; ++e) {
@@ -304,8 +310,9 @@ void rank_keys(sort_entry* first, sort_entry* last, const ranking& ranks,
         key.put(number, 32);
       }
     }
-    const std::uint64_t rank =
-        has_prerelease(*e) ? ranks.rank[e->where & NO_PRERELEASE] : ranks.release_rank;
+    const std::uint64_t rank = has_prerelease(*e)
+                                   ? ranks.rank[ranks.table.find(prerelease_of(*e, store))]
+                                   : ranks.release_rank;
     sort_entry ranked{key.word(0), key.word(1),
                       key.word(2) | rank << ranks.offset_bits | e->where >> WHERE_SHIFT};
     if (descending) ranked = {~ranked.high, ~ranked.low, ranked.where ^ ~offset_mask};
@@ -397,8 +404,8 @@ int compare_entries(const sort_entry& a, const sort_entry& b, const char* store)
 
 sorted_keys sort_by_version(sort_entry* first, sort_entry* last, const char* store, bool descending,
                             sort_limits limits) noexcept {
-  ranking ranks;
-  if (!rank_prereleases(first, last, store, limits, &ranks)) {
+  const std::optional<ranking> ranks = rank_prereleases(first, last, store, limits);
+  if (!ranks) {
     // Ranking is only a shortcut: without it the texts are compared directly.
     if (descending) {
       sort_by_text<true>(first, last, store);
@@ -408,8 +415,8 @@ sorted_keys sort_by_version(sort_entry* first, sort_entry* last, const char* sto
     for (sort_entry* e = first; e != last; ++e) e->where >>= WHERE_SHIFT;
     return {first, last, last, offset_field{64 - WHERE_SHIFT}};
   }
-  const auto sort_run = [&ranks, descending](sort_entry* from, sort_entry* to) {
-    rank_keys(from, to, ranks, descending);
+  const auto sort_run = [&ranks, store, descending](sort_entry* from, sort_entry* to) {
+    rank_keys(from, to, store, *ranks, descending);
     sort_integer_keys(from, to);
   };
   sort_entry* middle = last;
@@ -424,11 +431,11 @@ sorted_keys sort_by_version(sort_entry* first, sort_entry* last, const char* sto
     if (helper) {
       sort_run(first, middle);
       helper->join();
-      return {first, middle, last, offset_field{ranks.offset_bits}};
+      return {first, middle, last, offset_field{ranks->offset_bits}};
     }
   }
   sort_run(first, last);
-  return {first, last, last, offset_field{ranks.offset_bits}};
+  return {first, last, last, offset_field{ranks->offset_bits}};
 }
 
 }  // namespace quorbel

@@ -85,6 +85,13 @@ const std::vector<row>& rows() {
        "",
        0},
       {{}, "1.0.0-2147483648\n1.0.0-2147483647\n", "1.0.0-2147483647\n1.0.0-2147483648\n", "", 0},
+      // Every byte of a pre-release may be a '.': 249 empty identifiers,
+      // which count as 0, rank below a word.
+      {{},
+       "1.0.0-rc.1\n1.0.0-alpha\n1.0.0\n1.0.0-" + std::string(248, '.') + "\n",
+       "1.0.0-" + std::string(248, '.') + "\n1.0.0-alpha\n1.0.0-rc.1\n1.0.0\n",
+       "",
+       0},
       {{}, "4294967297.0.0\n2.0.0\n", "4294967297.0.0\n2.0.0\n", "", 0},
       // Equal versions keep their input order, in both directions.
       {{},

@@ -88,8 +88,12 @@ TEST(sort_key, sorts_stably_in_both_directions_ranked_or_not) {
   std::string store;
   std::vector<sort_entry> entries;
   std::vector<version_record> records;
+  // Pre-releases of the most identifiers a version can hold, among the rest.
+  const std::string most = "1.0.0-" + std::string(249, '.');
+  const std::string extremes[] = {most, "1.0.0-" + std::string(128, '.'), most.substr(0, 200),
+                                  "1.0.0--" + std::string(248, '.'), "1.0.0-a" + most.substr(7)};
   for (int i = 0; i < 4000; ++i) {
-    const std::string version = random_version(random);
+    const std::string version = i % 800 < 5 ? extremes[i % 800] : random_version(random);
     version_view view;
     ASSERT_EQ(version_parse_view(version, &view), 0);
     const std::size_t offset = store.size();

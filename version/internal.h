@@ -89,7 +89,8 @@ struct prerelease_identifier {
 [[nodiscard]] int compare_identifiers(const prerelease_identifier& a,
                                       const prerelease_identifier& b) noexcept;
 // The '.'-separated identifiers of a pre-release, into out: their count, or
-// -1 when there are more than capacity (a valid version has at most 128).
+// -1 when there are more than capacity (a text of n bytes has at most n + 1,
+// as identifiers may be empty).
 [[nodiscard]] std::ptrdiff_t read_identifiers(std::string_view text, prerelease_identifier* out,
                                               std::size_t capacity) noexcept;
 // compare_prerelease on identifiers read beforehand.

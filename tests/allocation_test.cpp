@@ -1,0 +1,93 @@
+// The command when operator new fails part-way: ranking pre-releases and
+// starting threads are shortcuts, and without them the output must still be
+// complete and in order. The command's own buffers come from malloc and stay.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+#include "tests/command_harness.h"
+
+namespace {
+
+// Allocations left before every operator new fails; -1 for no limit.
+std::atomic<long> allocations_left{-1};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  for (long left = allocations_left.load(); left >= 0;) {
+    if (left == 0) throw std::bad_alloc();
+    if (allocations_left.compare_exchange_weak(left, left - 1)) break;
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace quorbel {
+namespace {
+
+using namespace quorbel::testing;
+
+// Runs the command on `input` with operator new failing after `allowed`
+// allocations; nothing else in the test allocates meanwhile.
+outcome run_with_allocations(const std::vector<std::string>& args, const std::string& input,
+                             long allowed, command_tuning tuning) {
+  const int in = memory_file(input);
+  const int out = memory_file();
+  const int err = memory_file();
+  std::vector<const char*> argv{"quorbel"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  outcome result;
+  allocations_left = allowed;
+  result.status =
+      run_command(static_cast<int>(argv.size() - 1), argv.data(), {in, out, err}, tuning);
+  allocations_left = -1;
+  result.out = contents_of(out);
+  result.err = contents_of(err);
+  close(in);
+  close(out);
+  close(err);
+  return result;
+}
+
+TEST(allocation, failing_part_way_still_sorts_everything) {
+  // A pre-release of 129 empty identifiers ranks lowest of all.
+  const std::string dots(128, '.');
+  const std::string input = "1.0.0-rc.1\n1.0.0-alpha\n1.0.0\n1.0.0-" + dots +
+                            "\n2.0.0-beta.2\n2.0.0-beta.11\n0.9.0\n2.0.0-beta.2+b\n";
+  const std::string ascending = "0.9.0\n1.0.0-" + dots +
+                                "\n1.0.0-alpha\n1.0.0-rc.1\n1.0.0\n2.0.0-beta.2\n"
+                                "2.0.0-beta.2+b\n2.0.0-beta.11\n";
+  const std::string descending =
+      "2.0.0-beta.11\n2.0.0-beta.2\n2.0.0-beta.2+b\n1.0.0\n"
+      "1.0.0-rc.1\n1.0.0-alpha\n1.0.0-" +
+      dots + "\n0.9.0\n";
+  const command_tuning shared{.sort_split_from = 0, .chunk_lines = 1};
+  for (long allowed = 0; allowed <= 60; ++allowed) {
+    for (const command_tuning& tuning : {command_tuning{}, shared}) {
+      SCOPED_TRACE("allocations allowed: " + std::to_string(allowed) +
+                   (tuning.chunk_lines == 1 ? ", work shared" : ""));
+      const outcome up = run_with_allocations({}, input, allowed, tuning);
+      EXPECT_EQ(up.status, 0);
+      EXPECT_EQ(up.err, "");
+      EXPECT_EQ(up.out, ascending);
+      const outcome down = run_with_allocations({"-r"}, input, allowed, tuning);
+      EXPECT_EQ(down.status, 0);
+      EXPECT_EQ(down.out, descending);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorbel
