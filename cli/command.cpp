@@ -297,7 +297,7 @@ class sorted_writer {
         store_size_(store_size),
         fd_(fd),
         chunk_lines_(chunk_lines == 0 ? 1 : chunk_lines),
-        chunks_((order.size() + chunk_lines_ - 1) / chunk_lines_) {}
+        chunks_(order.size() / chunk_lines_ + (order.size() % chunk_lines_ != 0 ? 1 : 0)) {}
 
   // Writes everything with the buffers given, each GATHER_BLOCK bytes; the
   // second may be null. Returns the first write error, or 0.
@@ -327,7 +327,8 @@ class sorted_writer {
     constexpr std::size_t NEXT_CACHE_LINE = 63;
     for (std::size_t chunk = first; chunk < chunks_; chunk += stride) {
       const std::size_t begin = chunk * chunk_lines_;
-      sorted_keys lines = order_.slice(begin, std::min(begin + chunk_lines_, order_.size()));
+      sorted_keys lines =
+          order_.slice(begin, begin + std::min(chunk_lines_, order_.size() - begin));
       std::size_t used = 0;
       bool my_turn = false;
       while (!lines.empty()) {

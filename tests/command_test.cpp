@@ -226,7 +226,8 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
       expected += std::to_string(major) + "." + std::to_string(minor) + ".0 pkg\n";
     }
   }
-  for (const command_tuning& tuning : {command_tuning{}, SHARED[0], SHARED[1]}) {
+  const command_tuning alone{.sort_split_from = SIZE_MAX, .chunk_lines = SIZE_MAX};
+  for (const command_tuning& tuning : {command_tuning{}, SHARED[0], SHARED[1], alone}) {
     SCOPED_TRACE("chunk_lines " + std::to_string(tuning.chunk_lines));
     const outcome got = run_in_process({}, input, tuning);
     EXPECT_EQ(got.status, 0);
