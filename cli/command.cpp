@@ -13,10 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string_view>
-#include <thread>
 
+#include "cli/side_by_side.h"
 #include "cli/sort_key.h"
 #include "version/internal.h"
 
@@ -73,6 +72,19 @@ struct raw_array {
   }
 };
 
+// Writes all the bytes, through short writes and interruptions: 0, or the
+// error that stopped it.
+int write_fully(int fd, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return errno;
+    if (written == 0) return EIO;  // no progress: never loop on it
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
 // Buffered writes to one descriptor. The first failure is kept and later
 // writes are skipped, so the caller checks once at the end.
 class writer {
@@ -105,14 +117,7 @@ class writer {
 
  private:
   void write_all(std::string_view bytes) noexcept {
-    while (!bytes.empty() && error_ == 0) {
-      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-      if (written < 0) {
-        if (errno != EINTR) error_ = errno;
-        continue;
-      }
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
+    if (error_ == 0) error_ = write_fully(fd_, bytes);
   }
 
   int fd_;
@@ -130,15 +135,7 @@ void report_error(int fd, const char* what, int error) noexcept {
       error != 0 ? std::snprintf(message, sizeof message, "%s: %s\n", what, std::strerror(error))
                  : std::snprintf(message, sizeof message, "%s\n", what);
   if (length <= 0) return;
-  std::size_t left = std::min(static_cast<std::size_t>(length), sizeof message - 1);
-  const char* next = message;
-  while (left > 0) {
-    const ssize_t written = ::write(fd, next, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    next += written;
-    left -= static_cast<std::size_t>(written);
-  }
+  (void)write_fully(fd, {message, std::min(static_cast<std::size_t>(length), sizeof message - 1)});
 }
 
 // The field'th field of the line (1-based), or absent when there are fewer.
@@ -302,20 +299,10 @@ class sorted_writer {
   // Writes everything with the buffers given, each GATHER_BLOCK bytes; the
   // second may be null. Returns the first write error, or 0.
   int run(char* first_buffer, char* second_buffer) noexcept {
-    std::optional<std::thread> helper;
-    if (second_buffer != nullptr && chunks_ > 1) {
-      try {
-        helper.emplace([this, second_buffer] { write_chunks(1, 2, second_buffer); });
-      } catch (const std::exception&) {
-        // No thread to be had: this one writes every chunk.
-      }
-    }
-    if (helper) {
-      write_chunks(0, 2, first_buffer);
-      helper->join();
-    } else {
-      write_chunks(0, 1, first_buffer);
-    }
+    const bool shared = second_buffer != nullptr && chunks_ > 1 &&
+                        side_by_side([&] { write_chunks(0, 2, first_buffer); },
+                                     [&] { write_chunks(1, 2, second_buffer); });
+    if (!shared) write_chunks(0, 1, first_buffer);
     return error_.load();
   }
 
@@ -362,17 +349,10 @@ class sorted_writer {
     for (std::size_t now = turn_.load(); now != chunk; now = turn_.load()) turn_.wait(now);
   }
 
-  // After a failed write, nothing more is written.
+  // After a failed write, nothing more is written. Only the thread whose
+  // turn it is writes.
   void write_all(const char* bytes, std::size_t size) noexcept {
-    while (size > 0 && error_.load() == 0) {
-      const ssize_t written = ::write(fd_, bytes, size);
-      if (written < 0) {
-        if (errno != EINTR) error_.store(errno);
-        continue;
-      }
-      bytes += written;
-      size -= static_cast<std::size_t>(written);
-    }
+    if (error_.load() == 0) error_.store(write_fully(fd_, {bytes, size}));
   }
 
   const sorted_keys& order_;

@@ -11,9 +11,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
+
+#include "cli/side_by_side.h"
 
 namespace quorbel {
 
@@ -419,22 +420,12 @@ sorted_keys sort_by_version(sort_entry* first, sort_entry* last, const char* sto
     rank_keys(from, to, store, *ranks, descending);
     sort_integer_keys(from, to);
   };
-  sort_entry* middle = last;
-  if (static_cast<std::size_t>(last - first) >= limits.split_from) {
-    middle = first + (last - first) / 2;
-    std::optional<std::thread> helper;
-    try {
-      helper.emplace(sort_run, middle, last);
-    } catch (const std::exception&) {
-      middle = last;  // no thread to be had: one run after all
-    }
-    if (helper) {
-      sort_run(first, middle);
-      helper->join();
-      return {first, middle, last, offset_field{ranks->offset_bits}};
-    }
+  sort_entry* const middle = first + (last - first) / 2;
+  if (static_cast<std::size_t>(last - first) >= limits.split_from &&
+      side_by_side([&] { sort_run(first, middle); }, [&] { sort_run(middle, last); })) {
+    return {first, middle, last, offset_field{ranks->offset_bits}};
   }
-  sort_run(first, last);
+  sort_run(first, last);  // one run
   return {first, last, last, offset_field{ranks->offset_bits}};
 }
 

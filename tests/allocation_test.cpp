@@ -42,23 +42,12 @@ using namespace quorbel::testing;
 // allocations; nothing else in the test allocates meanwhile.
 outcome run_with_allocations(const std::vector<std::string>& args, const std::string& input,
                              long allowed, command_tuning tuning) {
-  const int in = memory_file(input);
-  const int out = memory_file();
-  const int err = memory_file();
-  std::vector<const char*> argv{"quorbel"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  outcome result;
-  allocations_left = allowed;
-  result.status =
-      run_command(static_cast<int>(argv.size() - 1), argv.data(), {in, out, err}, tuning);
-  allocations_left = -1;
-  result.out = contents_of(out);
-  result.err = contents_of(err);
-  close(in);
-  close(out);
-  close(err);
-  return result;
+  return run_in_process(args, input, tuning, [allowed](auto&& run) {
+    allocations_left = allowed;
+    const int status = run();
+    allocations_left = -1;
+    return status;
+  });
 }
 
 TEST(allocation, failing_part_way_still_sorts_everything) {

@@ -44,8 +44,15 @@ inline std::string contents_of(int fd) {
   return text;
 }
 
-inline outcome run_in_process(const std::vector<std::string>& args, std::string_view input,
-                              command_tuning tuning = {}) {
+// Calls run() as it stands: the usual way run_in_process runs the command.
+inline constexpr auto just_run = [](auto&& run) { return run(); };
+
+// Runs the command in-process on memory files. `around` gets the call of the
+// command alone, and must make it and return its status: tests change the
+// conditions of that call there.
+template <typename Around = decltype(just_run)>
+outcome run_in_process(const std::vector<std::string>& args, std::string_view input,
+                       command_tuning tuning = {}, Around around = just_run) {
   const int in = memory_file(input);
   const int out = memory_file();
   const int err = memory_file();
@@ -53,8 +60,9 @@ inline outcome run_in_process(const std::vector<std::string>& args, std::string_
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   outcome result;
-  result.status =
-      run_command(static_cast<int>(argv.size() - 1), argv.data(), {in, out, err}, tuning);
+  result.status = around([&] {
+    return run_command(static_cast<int>(argv.size() - 1), argv.data(), {in, out, err}, tuning);
+  });
   result.out = contents_of(out);
   result.err = contents_of(err);
   close(in);
