@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/corpus.h"
-#include "version/version.h"
+#include <quorbel/version.h>
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/side_by_side.h"
-#include "cli/sort_key.h"
+#include "engine/side_by_side.h"
+#include "engine/sort_key.h"
 #include "version/internal.h"
 
 namespace quorbel {

@@ -2,20 +2,20 @@
 # the library with its header, a CMake package (find_package(quorbel) gives
 # quorbel::version) and a pkg-config module. Then the settings of the .deb
 # that CPack makes from the same rules.
-include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(QUORBEL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/quorbel)
 
-install(TARGETS quorbel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/quorbel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET quorbel)
+  install(TARGETS quorbel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/quorbel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 install(TARGETS quorbel_version EXPORT quorbelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 # Installed, the public header is quorbel/version.h, next to its export header.
-install(FILES ${PROJECT_SOURCE_DIR}/version/version.h
+install(FILES ${PROJECT_SOURCE_DIR}/version/include/quorbel/version.h
               ${PROJECT_BINARY_DIR}/include/quorbel/export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorbel)
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "version/version.h"
+#include <quorbel/version.h>
 
 int main() {
   quorbel::version_record installed;

@@ -6,7 +6,7 @@
 
 #include "tests/version_testing.h"
 #include "version/internal.h"
-#include "version/version.h"
+#include <quorbel/version.h>
 
 namespace quorbel {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/version_testing.h"
-#include "version/version.h"
+#include <quorbel/version.h>
 
 namespace quorbel {
 namespace {

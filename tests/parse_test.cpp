@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "version/internal.h"
-#include "version/version.h"
+#include <quorbel/version.h>
 
 namespace quorbel {
 namespace {

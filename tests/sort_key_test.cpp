@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/sort_key.h"
-#include "version/version.h"
+#include "engine/sort_key.h"
+#include <quorbel/version.h>
 
 namespace quorbel {
 namespace {

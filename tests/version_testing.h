@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "version/version.h"
+#include <quorbel/version.h>
 
 namespace quorbel::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "version/version.h"
+#include <quorbel/version.h>
 
 namespace quorbel {
 

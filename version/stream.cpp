@@ -2,7 +2,7 @@
 #include <ostream>
 #include <string>
 
-#include "version/version.h"
+#include <quorbel/version.h>
 
 namespace quorbel {
 

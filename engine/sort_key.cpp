@@ -2,7 +2,7 @@
 // pre-releases; rather than comparing pre-release texts during the sort,
 // which would read lines scattered over the whole store, every distinct
 // pre-release is ranked once, and the rank joins the integer key.
-#include "cli/sort_key.h"
+#include "engine/sort_key.h"
 
 #include <algorithm>
 #include <array>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/side_by_side.h"
+#include "engine/side_by_side.h"
 
 namespace quorbel {
 
