@@ -32,10 +32,10 @@ struct options {
   std::vector<std::string> arguments;
 };
 
-// Byte 0: bit 0 -r, bit 1 -v, bit 2 -q, bits 3-5 the separator, bit 7 the
-// work shared with a second thread even on small inputs.
+// Byte 0: bit 0 -r, bit 1 -v, bit 2 -q, bits 3-5 the separator, bit 6 -k,
+// bit 7 tiny runs and budget.
 // Byte 1: bits 0-2 the -k argument, some of them odd spellings of small
-// numbers; bits 3-4 and 5-7 how the work is shared, when it is.
+// numbers; bits 3-7 the sizes of runs, merges and budget, with bit 7.
 options pick_options(std::uint8_t flags, std::uint8_t field) {
   static constexpr char SEPARATORS[] = {' ', ',', '.', '-', '\0', '+', 'a', '\t'};
   static constexpr struct {
@@ -157,10 +157,15 @@ std::string read_back(int fd) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const options o = pick_options(data[0], data[1]);
+  // Bit 7 of the first byte: the lines are held in small runs, and a tiny
+  // memory budget sends them to temporary files merged a few at a time.
   quorbel::command_tuning tuning;
+  std::vector<std::string> arguments = o.arguments;
   if ((data[0] & 0x80) != 0) {
-    tuning.sort_split_from = (data[1] >> 3) & 3u;
-    tuning.chunk_lines = 1 + ((data[1] >> 5) & 7u);
+    tuning.run_bytes = 1u + 64u * ((data[1] >> 3) & 3u);
+    tuning.fan_in = 2 + ((data[1] >> 5) & 3u);
+    arguments.push_back("-S");
+    arguments.push_back(std::to_string((data[1] >> 5) & 7u) + "b");
   }
   const std::string_view input(reinterpret_cast<const char*>(data) + 2, size - 2);
 
@@ -174,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CHECK(lseek(streams.in, 0, SEEK_SET) == 0);
 
   std::vector<const char*> argv;
-  for (const std::string& a : o.arguments) argv.push_back(a.c_str());
+  for (const std::string& a : arguments) argv.push_back(a.c_str());
   const int status =
       quorbel::run_command(static_cast<int>(argv.size()), argv.data(), streams, tuning);
   const std::string out = read_back(streams.out);

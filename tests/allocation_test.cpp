@@ -1,6 +1,6 @@
-// The command when operator new fails part-way: ranking pre-releases and
-// starting threads are shortcuts, and without them the output must still be
-// complete and in order. The command's own buffers come from malloc and stay.
+// The command when operator new fails part-way: a second thread is a
+// shortcut, and without it the output must still be complete and in order.
+// The command's and the engine's own memory comes from malloc and stays.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -62,11 +62,11 @@ TEST(allocation, failing_part_way_still_sorts_everything) {
       "2.0.0-beta.11\n2.0.0-beta.2\n2.0.0-beta.2+b\n1.0.0\n"
       "1.0.0-rc.1\n1.0.0-alpha\n1.0.0-" +
       dots + "\n0.9.0\n";
-  const command_tuning shared{.sort_split_from = 0, .chunk_lines = 1};
+  const command_tuning many_runs{.run_bytes = 1};
   for (long allowed = 0; allowed <= 60; ++allowed) {
-    for (const command_tuning& tuning : {command_tuning{}, shared}) {
+    for (const command_tuning& tuning : {command_tuning{}, many_runs}) {
       SCOPED_TRACE("allocations allowed: " + std::to_string(allowed) +
-                   (tuning.chunk_lines == 1 ? ", work shared" : ""));
+                   (tuning.run_bytes == 1 ? ", many runs" : ""));
       const outcome up = run_with_allocations({}, input, allowed, tuning);
       EXPECT_EQ(up.status, 0);
       EXPECT_EQ(up.err, "");

@@ -1,24 +1,48 @@
-// Running the command in-process on memory files, for the command's tests.
+// Running the command for its tests: in-process on memory files, or as the
+// built binary (QUORBEL_BINARY) with its standard streams set up as asked.
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/command.h"
 
+extern char** environ;
+
 namespace quorbel::testing {
+
+// A sanitizer build runs every test too: its big cases are smaller there,
+// and a limit on address space does not leave its runtime enough.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool SANITIZED = true;
+#else
+inline constexpr bool SANITIZED = false;
+#endif
+#else
+inline constexpr bool SANITIZED = false;
+#endif
 
 struct outcome {
   std::string out;
   std::string err;
-  int status = -1;
-  long peak_kilobytes = -1;  // of the binary while it read, where measured
+  int status = -1;            // the exit status, or 128 + the signal that ended it
+  long peak_kilobytes = -1;  // of the binary once all input was in, where measured
 };
 
 // A memory file holding `contents`, positioned at its start.
@@ -67,6 +91,120 @@ outcome run_in_process(const std::vector<std::string>& args, std::string_view in
   result.err = contents_of(err);
   close(in);
   close(out);
+  close(err);
+  return result;
+}
+
+// How the binary runs. Its standard input is `in_fd` when given, else a
+// pipe that gets `block` `repeat` times and then `input`.
+struct binary_setup {
+  std::string input = {};
+  std::string block = {};
+  std::size_t repeat = 0;
+  int in_fd = -1;
+  enum class output { memory_file, into_stderr, closed, given } out = output::memory_file;
+  int out_fd = -1;                       // with output::given
+  rlim_t memory_limit = 0;               // on address space, when not 0
+  std::vector<std::string> environment = {};  // NAME=value, added to this one's
+};
+
+// The high-water mark of a running process's resident memory, or -1.
+inline long peak_resident_kilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Runs the built binary and waits for it.
+inline outcome run_binary(const std::vector<std::string>& args, const binary_setup& setup = {}) {
+  outcome result;
+  int pipe_ends[2] = {-1, -1};
+  int in = setup.in_fd;
+  if (in < 0) {
+    EXPECT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
+    in = pipe_ends[0];
+  }
+  const int err = memory_file();
+  int out = -1;
+  switch (setup.out) {
+    case binary_setup::output::memory_file: out = memory_file(); break;
+    case binary_setup::output::into_stderr: out = err; break;
+    case binary_setup::output::closed: break;
+    case binary_setup::output::given: out = setup.out_fd; break;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in, 0);
+  if (out >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+  } else {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  }
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
+  std::vector<std::string> words;
+  if (setup.memory_limit != 0) {
+    // A shell lowers the address-space limit, then becomes the binary.
+    words = {"/bin/sh", "-c",
+             "ulimit -v " + std::to_string(setup.memory_limit / 1024) + " && exec \"$0\" \"$@\""};
+  }
+  words.push_back(QUORBEL_BINARY);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> variables = setup.environment;
+  for (char** e = environ; *e != nullptr; ++e) variables.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  // A binary that stops reading early must not kill this process with
+  // SIGPIPE; the binary itself gets the default action back.
+  std::signal(SIGPIPE, SIG_IGN);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  EXPECT_EQ(spawned, 0);
+  if (pipe_ends[0] >= 0) {
+    close(pipe_ends[0]);
+    const auto send = [&](std::string_view bytes) {
+      while (!bytes.empty()) {
+        const ssize_t n = write(pipe_ends[1], bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+      }
+      return true;
+    };
+    bool sending = true;
+    for (std::size_t i = 0; sending && i < setup.repeat; ++i) sending = send(setup.block);
+    if (sending) send(setup.input);
+    // All input is in, and the binary waits for its end: its peak so far is
+    // the peak of reading. (The rusage of wait4 would not do: the child's
+    // figure starts from this process's own, inherited at the spawn.)
+    if (spawned == 0) result.peak_kilobytes = peak_resident_kilobytes(pid);
+    close(pipe_ends[1]);
+  }
+  if (spawned == 0) {
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  if (setup.out == binary_setup::output::memory_file) {
+    result.out = contents_of(out);
+    close(out);
+  }
+  result.err = contents_of(err);
   close(err);
   return result;
 }

@@ -1,13 +1,13 @@
 # Checks that docs/quorbel.1 documents exactly the options of the command's
 # usage text. Run with
-#   cmake -DCOMMAND_SOURCE=cli/command.cpp -DMAN_PAGE=docs/quorbel.1 -P man_page.cmake
+#   cmake -DCOMMAND_SOURCE=cli/arguments.cpp -DMAN_PAGE=docs/quorbel.1 -P man_page.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
 file(READ "${COMMAND_SOURCE}" source)
-string(FIND "${source}" "USAGE[] = {" start)
+string(FIND "${source}" "USAGE_LINES[] = {" start)
 if(start EQUAL -1)
-  message(FATAL_ERROR "no USAGE array in ${COMMAND_SOURCE}")
+  message(FATAL_ERROR "no USAGE_LINES array in ${COMMAND_SOURCE}")
 endif()
 string(SUBSTRING "${source}" ${start} -1 usage)
 string(FIND "${usage}" "};" stop)

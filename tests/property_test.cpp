@@ -11,68 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/version_testing.h"
 #include "version/internal.h"
 
 namespace quorbel {
 namespace {
 
-// Pieces chosen so that random versions often tie or differ in one place only.
-// clang-format off
-const std::vector<std::string> NUMBERS = {
-    "0", "1", "2", "10", "00", "01", "002", "",
-    "2147483647", "2147483648", "4294967295", "4294967296", "4294967297",
-    "18446744073709551616", "99999999999999999999999999999999999999999999999999"};
-
-const std::vector<std::string> IDENTIFIERS = {
-    "", "0", "00", "1", "01", "2", "10", "-1", "-0", "--1", "-",
-    "alpha", "beta", "rc", "rc-1", "a-b", "A", "Z", "x1", "1x", "0a",
-    "9223372036854775807", "9223372036854775808", "18446744073709551615",
-    "18446744073709551616", "-18446744073709551616", "99999999999999999999999999999",
-    "099999999999999999999999999999", "000000000000000000000000000000001"};
-// clang-format on
-
-class generator {
- public:
-  explicit generator(unsigned seed) : random_(seed) {}
-
-  std::size_t below(std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_);
-  }
-
-  const std::string& pick(const std::vector<std::string>& from) { return from[below(from.size())]; }
-
-  // A valid version text: one to five core components (the fifth is
-  // ignored), maybe a pre-release of one to four identifiers, maybe a build.
-  std::string version() {
-    std::string text = pick(NUMBERS);
-    const std::size_t components = 1 + below(5);
-    for (std::size_t i = 1; i < components; ++i) text += "." + pick(NUMBERS);
-    if (below(3) != 0) {
-      text += "-" + pick(IDENTIFIERS);
-      const std::size_t more = below(4);
-      for (std::size_t i = 0; i < more; ++i) text += "." + pick(IDENTIFIERS);
-    }
-    if (below(4) == 0) text += "+" + pick(IDENTIFIERS);
-    return text;
-  }
-
-  // Any short text, mostly of version bytes, sometimes not.
-  std::string text() {
-    static constexpr std::string_view EXTRA = std::string_view(" \t=v^~\0\xff\x80", 9);
-    std::string result;
-    const std::size_t length = below(40);
-    for (std::size_t i = 0; i < length; ++i) {
-      result += below(20) == 0 ? EXTRA[below(EXTRA.size())] : ".-+0123456789az"[below(15)];
-    }
-    return result;
-  }
-
- private:
-  std::mt19937 random_;
-};
+using namespace quorbel::testing;
 
 std::vector<version_record> random_versions(unsigned seed, std::size_t count) {
-  generator g(seed);
+  version_generator g(seed);
   std::vector<version_record> versions;
   while (versions.size() < count) {
     const std::string text = g.version();
@@ -99,7 +47,7 @@ TEST(version_compare, is_antisymmetric_over_random_pairs) {
 
 TEST(version_compare, is_transitive_over_random_triples) {
   const std::vector<version_record> versions = random_versions(7, 300);
-  generator g(11);
+  version_generator g(11);
   for (int i = 0; i < 200000; ++i) {
     const version_record& a = versions[g.below(versions.size())];
     const version_record& b = versions[g.below(versions.size())];
@@ -130,7 +78,7 @@ TEST(version_compare, sorted_sequence_is_ordered_between_every_pair) {
 }
 
 TEST(version_compare, views_order_like_records) {
-  generator g(3);
+  version_generator g(3);
   for (int i = 0; i < 20000; ++i) {
     const std::string x = g.version();
     const std::string y = g.version();
@@ -144,7 +92,7 @@ TEST(version_compare, views_order_like_records) {
 }
 
 TEST(version_parse_view, agrees_with_version_parse) {
-  generator g(42);
+  version_generator g(42);
   for (int i = 0; i < 50000; ++i) {
     const std::string text = i % 2 == 0 ? g.version() : g.text();
     SCOPED_TRACE(text);
@@ -162,39 +110,6 @@ TEST(version_parse_view, agrees_with_version_parse) {
     ASSERT_TRUE(same(record.raw, view.raw));
     ASSERT_TRUE(same(record.prerelease, view.prerelease));
     ASSERT_TRUE(same(record.build, view.build));
-  }
-}
-
-}  // namespace
-}  // namespace quorbel
-
-namespace quorbel {
-namespace {
-
-TEST(compare_identifier_lists, agrees_with_compare_prerelease) {
-  // Pre-releases of random identifiers, and of random bytes, which also
-  // bring white space, signs and bytes above 127 into identifiers.
-  generator random(4242);
-  std::vector<std::string> texts;
-  for (int i = 0; i < 3000; ++i) {
-    std::string text = random.pick(IDENTIFIERS);
-    const std::size_t more = random.below(4);
-    for (std::size_t k = 0; k < more; ++k) text += "." + random.pick(IDENTIFIERS);
-    texts.push_back(i % 3 == 0 ? random.text() : text);
-  }
-  prerelease_identifier a[128];
-  prerelease_identifier b[128];
-  for (int i = 0; i < 200000; ++i) {
-    const std::string& x = texts[random.below(texts.size())];
-    const std::string& y = texts[random.below(texts.size())];
-    const std::ptrdiff_t na = read_identifiers(x, a, 128);
-    const std::ptrdiff_t nb = read_identifiers(y, b, 128);
-    ASSERT_GT(na, 0);
-    ASSERT_GT(nb, 0);
-    ASSERT_EQ(
-        compare_identifier_lists(a, static_cast<std::size_t>(na), b, static_cast<std::size_t>(nb)),
-        compare_prerelease(x, y))
-        << x << " vs " << y;
   }
 }
 

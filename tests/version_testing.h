@@ -1,9 +1,13 @@
-// Helpers shared by the library's tests.
+// Helpers shared by the tests of the library and of the engine.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <random>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <quorbel/version.h>
 
@@ -15,5 +19,61 @@ inline version_record parsed(std::string_view text) {
   EXPECT_EQ(version_parse(text, &record), 0) << text;
   return record;
 }
+
+
+// Pieces chosen so that random versions often tie or differ in one place only.
+// clang-format off
+inline const std::vector<std::string> NUMBERS = {
+    "0", "1", "2", "10", "00", "01", "002", "",
+    "2147483647", "2147483648", "4294967295", "4294967296", "4294967297",
+    "18446744073709551616", "99999999999999999999999999999999999999999999999999"};
+
+inline const std::vector<std::string> IDENTIFIERS = {
+    "", "0", "00", "1", "01", "2", "10", "-1", "-0", "--1", "-",
+    "alpha", "beta", "rc", "rc-1", "a-b", "A", "Z", "x1", "1x", "0a",
+    "9223372036854775807", "9223372036854775808", "18446744073709551615",
+    "18446744073709551616", "-18446744073709551616", "99999999999999999999999999999",
+    "099999999999999999999999999999", "000000000000000000000000000000001"};
+// clang-format on
+
+class version_generator {
+ public:
+  explicit version_generator(unsigned seed) : random_(seed) {}
+
+  std::size_t below(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_);
+  }
+
+  const std::string& pick(const std::vector<std::string>& from) { return from[below(from.size())]; }
+
+  // A valid version text: one to five core components (the fifth is
+  // ignored), maybe a pre-release of one to four identifiers, maybe a build.
+  std::string version() {
+    std::string text = pick(NUMBERS);
+    const std::size_t components = 1 + below(5);
+    for (std::size_t i = 1; i < components; ++i) text += "." + pick(NUMBERS);
+    if (below(3) != 0) {
+      text += "-" + pick(IDENTIFIERS);
+      const std::size_t more = below(4);
+      for (std::size_t i = 0; i < more; ++i) text += "." + pick(IDENTIFIERS);
+    }
+    if (below(4) == 0) text += "+" + pick(IDENTIFIERS);
+    return text;
+  }
+
+  // Any short text, mostly of version bytes, sometimes not.
+  std::string text() {
+    static constexpr std::string_view EXTRA = std::string_view(" \t=v^~\0\xff\x80", 9);
+    std::string result;
+    const std::size_t length = below(40);
+    for (std::size_t i = 0; i < length; ++i) {
+      result += below(20) == 0 ? EXTRA[below(EXTRA.size())] : ".-+0123456789az"[below(15)];
+    }
+    return result;
+  }
+
+ private:
+  std::mt19937 random_;
+};
 
 }  // namespace quorbel::testing

@@ -1,4 +1,6 @@
 // Precedence: the numbers first, then the pre-release; the build never counts.
+// The sort engine encodes this same rule as bytes (engine/order_code.cpp):
+// whoever changes one changes the other; the engine's tests hold them equal.
 #include <cstring>
 
 #include "version/internal.h"
@@ -84,28 +86,6 @@ prerelease_identifier read_identifier(std::string_view id) noexcept {
 int compare_identifiers(const prerelease_identifier& a, const prerelease_identifier& b) noexcept {
   if (a.numeric != b.numeric) return a.numeric ? -1 : 1;  // numbers rank below words
   return a.numeric ? compare_numeric(a, b) : compare_bytes(a.text, b.text);
-}
-
-std::ptrdiff_t read_identifiers(std::string_view text, prerelease_identifier* out,
-                                std::size_t capacity) noexcept {
-  std::size_t count = 0;
-  for (;;) {
-    if (count == capacity) return -1;
-    const std::size_t length = identifier_length(text);
-    out[count++] = read_identifier(text.substr(0, length));
-    if (length == text.size()) return static_cast<std::ptrdiff_t>(count);
-    text.remove_prefix(length + 1);
-  }
-}
-
-int compare_identifier_lists(const prerelease_identifier* a, std::size_t a_count,
-                             const prerelease_identifier* b, std::size_t b_count) noexcept {
-  const std::size_t common = a_count < b_count ? a_count : b_count;
-  for (std::size_t i = 0; i < common; ++i) {
-    if (const int c = compare_identifiers(a[i], b[i])) return c;
-  }
-  // All shared identifiers tie: the text with fewer ranks lower.
-  return (a_count > b_count) - (a_count < b_count);
 }
 
 int compare_prerelease(std::optional<std::string_view> a,

@@ -88,15 +88,6 @@ struct prerelease_identifier {
 // Numbers rank below words; numbers by value; words bytewise, a prefix first.
 [[nodiscard]] int compare_identifiers(const prerelease_identifier& a,
                                       const prerelease_identifier& b) noexcept;
-// The '.'-separated identifiers of a pre-release, into out: their count, or
-// -1 when there are more than capacity (a text of n bytes has at most n + 1,
-// as identifiers may be empty).
-[[nodiscard]] std::ptrdiff_t read_identifiers(std::string_view text, prerelease_identifier* out,
-                                              std::size_t capacity) noexcept;
-// compare_prerelease on identifiers read beforehand.
-[[nodiscard]] int compare_identifier_lists(const prerelease_identifier* a, std::size_t a_count,
-                                           const prerelease_identifier* b,
-                                           std::size_t b_count) noexcept;
 
 // --- Ranges ------------------------------------------------------------------
 
@@ -105,10 +96,12 @@ struct prerelease_identifier {
 
 // --- Rendering and value -----------------------------------------------------
 
-// Room in which one piece of a rendering is formatted: 49 characters and the
-// terminator. A longer pre-release or build is appended whole all the same.
+// Room in which append_number formats one number, with room to spare: the
+// longest, -2147483648, takes 11 bytes. Texts are never formatted here;
+// append_text appends a pre-release or build of any length whole.
 inline constexpr int PIECE_SIZE = 50;
-// Room for the digits version_value joins: three numbers of at most 11 bytes.
+// Room in which version_value joins the digits of major, minor and patch:
+// at most 33 bytes (three numbers of 11 bytes); the rest is spare.
 inline constexpr int VALUE_BUFFER_SIZE = 150;
 
 // Append "<prefix><value>" in decimal; 0, or -1 when memory runs out.

@@ -1,0 +1,86 @@
+// Reading the command line.
+#include "cli/arguments.h"
+
+#include <cstddef>
+
+#include "version/internal.h"
+
+namespace quorbel {
+
+namespace {
+
+// The first nine lines are the command's from its first release; each later
+// option adds a line after them.
+constexpr std::string_view USAGE_LINES[] = {
+    "Usage: <versions> | quorbel [options]",
+    "Sort all semver-valid versions at input and write them at output.",
+    "Available options:",
+    "\t-h         show this help",
+    "\t-k <num>   extract and use field <num> instead of all line (starts at 1)",
+    "\t-r         sort descending",
+    "\t-t <char>  use <char> as field separator (defaults to space)",
+    "\t-q         do not print any messages",
+    "\t-v         print only versions, not entire lines",
+    "\t-l         also accept versions written with a leading v or V (v1.2.3)",
+    "\t-m <range> print only versions that satisfy <range> (\">=1.2 <2 || ^3.1\")",
+    "\t-p         let pre-releases satisfy <range> by their precedence alone",
+    "\t-u         print only the first line of each group of equal versions",
+    "\t-S <size>  hold at most <size> of lines in memory (512K, 64M, 2G), the rest on disk",
+    "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)",
+    "\t--version  print the version and exit",
+};
+
+}  // namespace
+
+const std::span<const std::string_view> USAGE = USAGE_LINES;
+
+sort_settings parse_arguments(int count, const char* const* arguments) noexcept {
+  sort_settings settings;
+  for (int i = 0; i < count; ++i) {
+    const std::string_view argument = arguments[i];
+    // Options that take a value: the next argument, whatever it looks like.
+    const bool last = i + 1 == count;
+    if (argument == "-q") {
+      settings.quiet = true;
+    } else if (argument == "-r") {
+      settings.reverse = true;
+    } else if (argument == "-h") {
+      settings.show_help = true;
+    } else if (argument == "-v") {
+      settings.versions_only = true;
+    } else if (argument == "-l") {
+      settings.v_prefix = true;
+    } else if (argument == "-p") {
+      settings.prereleases_match = true;
+    } else if (argument == "-u") {
+      settings.unique = true;
+    } else if (argument == "--version") {
+      settings.show_version = true;
+    } else if (argument == "-t") {
+      if (last) break;  // a trailing -t has no effect
+      settings.separator = arguments[++i][0];
+    } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T") {
+      if (last) {
+        settings.show_help = true;  // the value is missing
+        break;
+      }
+      const char* value = arguments[++i];
+      if (argument == "-k") {
+        std::size_t consumed = 0;
+        const std::int32_t field = convert_integer(value, &consumed);
+        settings.field = field < 1 ? 1 : field;
+      } else if (argument == "-m") {
+        settings.range = value;
+      } else if (argument == "-S") {
+        settings.size = value;
+      } else {
+        settings.temporary_directory = value;
+      }
+    } else {
+      settings.show_help = true;
+    }
+  }
+  return settings;
+}
+
+}  // namespace quorbel

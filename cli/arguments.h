@@ -1,0 +1,33 @@
+// The command line: the options and the usage text.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace quorbel {
+
+// The usage text, a line each; -h prints it.
+extern const std::span<const std::string_view> USAGE;
+
+// The options, set while the arguments are read and read-only afterwards.
+struct sort_settings {
+  bool quiet = false;
+  bool reverse = false;
+  bool show_help = false;
+  bool versions_only = false;
+  char separator = ' ';
+  std::int32_t field = 1;  // 1-based
+  bool v_prefix = false;          // -l: v1.2.3 and V1.2.3 are versions too
+  bool unique = false;            // -u: the first line of each group of equal versions
+  bool prereleases_match = false;  // -p: pre-releases satisfy -m by precedence alone
+  bool show_version = false;      // --version
+  const char* range = nullptr;    // -m, as written
+  const char* size = nullptr;     // -S, as written
+  const char* temporary_directory = nullptr;  // -T
+};
+
+// Reads the arguments that follow the program name.
+[[nodiscard]] sort_settings parse_arguments(int count, const char* const* arguments) noexcept;
+
+}  // namespace quorbel

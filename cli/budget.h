@@ -1,0 +1,21 @@
+// How much memory the command may hold lines in.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace quorbel {
+
+// The size of -S: digits and an optional unit, b (bytes), K (the unit when
+// none is given, as for sort(1)), M, G or T, each 1024 times the one before,
+// or % of the physical memory. Absent when the text is none of these or the
+// size does not fit.
+[[nodiscard]] std::optional<std::size_t> parse_size(std::string_view text) noexcept;
+
+// Half of what the process may really use: the least of physical memory,
+// the limits of its control groups (v2 memory.max, v1
+// memory.limit_in_bytes) and its address-space and data limits.
+[[nodiscard]] std::size_t default_memory_budget() noexcept;
+
+}  // namespace quorbel

@@ -1,0 +1,63 @@
+// Reading lines: each is split into fields, one field is parsed as a
+// version, and the line is either handed to the sorter or dropped with a
+// message.
+#pragma once
+
+#include <quorbel/version.h>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "cli/arguments.h"
+#include "cli/output.h"
+#include "engine/sorter.h"
+
+namespace quorbel {
+
+// Where a line's version is and how it is written.
+struct line_rules {
+  char separator = ' ';
+  std::int32_t field = 1;  // 1-based
+  bool v_prefix = false;   // a v or V before the first digit belongs to the field, not the version
+};
+
+enum class field_found { version, no_field, invalid };
+
+// The field'th field of the line (1-based), or absent when there are fewer.
+[[nodiscard]] std::optional<std::string_view> find_field(std::string_view line, char separator,
+                                                         std::int32_t field) noexcept;
+
+// Parses a field as a version under the rules: 0, or -1 when it is none.
+[[nodiscard]] int parse_field(const line_rules& rules, std::string_view field,
+                              version_view* version) noexcept;
+
+// Finds the version of a text the sorter holds again, when it is read back
+// from a temporary file: the whole text with -v, else its field.
+class held_text_finder final : public version_finder {
+ public:
+  held_text_finder(const line_rules& rules, bool versions_only) noexcept
+      : rules_(rules), versions_only_(versions_only) {}
+  [[nodiscard]] bool find(std::string_view text, version_view* version) const noexcept override;
+
+ private:
+  line_rules rules_;
+  bool versions_only_;
+};
+
+// Why reading stopped.
+struct read_outcome {
+  enum class stop { end_of_input, read_error, sorter };
+  stop why = stop::end_of_input;
+  int error = 0;               // of the read
+  sort_status sorter_status;  // when the sorter failed
+};
+
+// Reads all of fd, handing accepted lines to the sorter and reporting the
+// others on `messages` (unless quiet). Pending messages are written before
+// every read, so each shows as soon as its line is in, even when the input
+// then pauses.
+[[nodiscard]] read_outcome read_lines(int fd, const sort_settings& settings, writer* messages,
+                                      line_sorter* sorter) noexcept;
+
+}  // namespace quorbel

@@ -1,0 +1,67 @@
+// Messages, errors and short texts, through one buffered writer.
+#include "cli/output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/io.h"
+
+namespace quorbel {
+
+writer::writer(int fd, std::size_t capacity) noexcept : fd_(fd) {
+  (void)buffer_.reserve_exactly(capacity);
+}
+
+void writer::put(std::string_view bytes) noexcept {
+  const std::size_t room = buffer_.capacity() - buffer_.size();
+  if (bytes.size() > room) {
+    flush();
+    if (bytes.size() >= buffer_.capacity()) {
+      write_all(bytes);
+      return;
+    }
+  }
+  std::memcpy(buffer_.end(), bytes.data(), bytes.size());
+  buffer_.resize_within(buffer_.size() + bytes.size());
+}
+
+void writer::flush() noexcept {
+  write_all({buffer_.data(), buffer_.size()});
+  buffer_.clear();
+}
+
+void writer::write_all(std::string_view bytes) noexcept {
+  if (error_ == 0 && !bytes.empty()) error_ = write_fully(fd_, bytes);
+}
+
+void report_error(int fd, const char* what, int error) noexcept {
+  char message[256];
+  const int length =
+      error != 0 ? std::snprintf(message, sizeof message, "%s: %s\n", what, std::strerror(error))
+                 : std::snprintf(message, sizeof message, "%s\n", what);
+  if (length <= 0) return;
+  const auto size = static_cast<std::size_t>(length) < sizeof message
+                        ? static_cast<std::size_t>(length)
+                        : sizeof message - 1;
+  (void)write_fully(fd, {message, size});
+}
+
+int write_lines(int fd, const std::string_view* lines, std::size_t count) noexcept {
+  // Short texts: gathered on the stack and written at once, needing no memory.
+  char text[4096];
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (lines[i].size() + 1 > sizeof text - used) {
+      if (const int error = write_fully(fd, {text, used})) return error;
+      used = 0;
+    }
+    const std::size_t n = std::min(lines[i].size(), sizeof text - 1);
+    std::memcpy(text + used, lines[i].data(), n);
+    text[used + n] = '\n';
+    used += n + 1;
+  }
+  return write_fully(fd, {text, used});
+}
+
+}  // namespace quorbel

@@ -1,0 +1,93 @@
+// Memory the engine and the command hold: plain blocks from malloc, so that
+// running out of memory is a value to check, never an exception, and large
+// blocks grow in place where realloc can.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <type_traits>
+#include <utility>
+
+namespace quorbel {
+
+// A growable array of trivially copyable T.
+template <typename T>
+class growable {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  growable() = default;
+  growable(const growable&) = delete;
+  growable& operator=(const growable&) = delete;
+  growable(growable&& other) noexcept { swap(other); }
+  growable& operator=(growable&& other) noexcept {
+    growable gone(std::move(other));
+    swap(gone);
+    return *this;
+  }
+  ~growable() { std::free(data_); }
+
+  [[nodiscard]] T* data() noexcept { return data_; }
+  [[nodiscard]] const T* data() const noexcept { return data_; }
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
+  [[nodiscard]] std::size_t capacity() const noexcept { return capacity_; }
+  [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+  [[nodiscard]] T& operator[](std::size_t i) noexcept { return data_[i]; }
+  [[nodiscard]] const T& operator[](std::size_t i) const noexcept { return data_[i]; }
+  [[nodiscard]] T* begin() noexcept { return data_; }
+  [[nodiscard]] T* end() noexcept { return data_ + size_; }
+  [[nodiscard]] const T* begin() const noexcept { return data_; }
+  [[nodiscard]] const T* end() const noexcept { return data_ + size_; }
+
+  // Makes room for exactly `wanted` elements when there is less; false when
+  // memory runs out (nothing changes then).
+  [[nodiscard]] bool reserve_exactly(std::size_t wanted) noexcept {
+    if (wanted <= capacity_) return true;
+    if (wanted > SIZE_MAX / sizeof(T)) return false;
+    void* moved = std::realloc(data_, wanted * sizeof(T));
+    if (moved == nullptr) return false;
+    data_ = static_cast<T*>(moved);
+    capacity_ = wanted;
+    return true;
+  }
+
+  // Makes room for at least `wanted` elements, doubling; false when memory
+  // runs out.
+  [[nodiscard]] bool reserve(std::size_t wanted) noexcept {
+    if (wanted <= capacity_) return true;
+    std::size_t grown = capacity_ < 16 ? 16 : capacity_ * 2;
+    if (grown < wanted) grown = wanted;
+    return reserve_exactly(grown);
+  }
+
+  [[nodiscard]] bool push_back(const T& value) noexcept {
+    if (!reserve(size_ + 1)) return false;
+    data_[size_++] = value;
+    return true;
+  }
+
+  // Sets the size; the elements up to it must have been written.
+  void resize_within(std::size_t size) noexcept { size_ = size; }
+  void clear() noexcept { size_ = 0; }
+
+  // Gives the memory back.
+  void release() noexcept {
+    std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+  }
+
+  void swap(growable& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+
+ private:
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace quorbel

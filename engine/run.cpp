@@ -1,0 +1,168 @@
+// Building runs and sorting them.
+#include "engine/run.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace quorbel {
+
+namespace {
+
+// A run's keys start with room for this many and double.
+constexpr std::size_t FIRST_KEYS = 256;
+
+bool key_before(const run_key& a, const run_key& b) noexcept {
+  if (a.high != b.high) return a.high < b.high;
+  if (a.middle != b.middle) return a.middle < b.middle;
+  return a.low < b.low;
+}
+
+constexpr unsigned DIGIT_BITS = 8;
+
+// The DIGIT_BITS bits of a key from bit `at` on, counted from the top.
+unsigned key_digit(const run_key& key, unsigned at) noexcept {
+  const unsigned word = at / 64;
+  const unsigned shift = at % 64;
+  const std::uint64_t first = word == 0 ? key.high : word == 1 ? key.middle : key.low;
+  std::uint64_t bits = first << shift;
+  if (shift > 64 - DIGIT_BITS && word < 2) {
+    bits |= (word == 0 ? key.middle : key.low) >> (64 - shift);
+  }
+  return static_cast<unsigned>(bits >> (64 - DIGIT_BITS));
+}
+
+// An in-place radix sort of keys as integers, most significant digit first.
+// Each range is split on the first bits in which its keys differ, found in
+// one pass, so bits that the keys share cost no pass of their own. Short
+// ranges are left to a comparison sort.
+void sort_integer_keys(run_key* first, run_key* last) noexcept {
+  constexpr std::ptrdiff_t SHORT_RANGE = 64;
+  constexpr unsigned BUCKETS = 1u << DIGIT_BITS;
+  if (last - first < SHORT_RANGE) {
+    std::sort(first, last, key_before);
+    return;
+  }
+  std::uint64_t differ[3] = {0, 0, 0};
+  for (const run_key* k = first; k != last; ++k) {
+    differ[0] |= k->high ^ first->high;
+    differ[1] |= k->middle ^ first->middle;
+    differ[2] |= k->low ^ first->low;
+  }
+  unsigned word = 0;
+  while (word < 3 && differ[word] == 0) ++word;
+  if (word == 3) return;  // all the same key
+  const unsigned at = 64 * word + static_cast<unsigned>(std::countl_zero(differ[word]));
+  std::size_t count[BUCKETS] = {};
+  for (const run_key* k = first; k != last; ++k) ++count[key_digit(*k, at)];
+  std::size_t end[BUCKETS];
+  std::size_t next[BUCKETS];
+  std::size_t total = 0;
+  for (unsigned b = 0; b < BUCKETS; ++b) {
+    next[b] = total;
+    total += count[b];
+    end[b] = total;
+  }
+  // Move every key into its bucket by following cycles of displaced keys.
+  for (unsigned b = 0; b < BUCKETS; ++b) {
+    while (next[b] < end[b]) {
+      run_key moving = first[next[b]];
+      for (unsigned d = key_digit(moving, at); d != b; d = key_digit(moving, at)) {
+        std::swap(moving, first[next[d]++]);
+      }
+      first[next[b]++] = moving;
+    }
+  }
+  std::size_t begin = 0;
+  for (unsigned b = 0; b < BUCKETS; ++b) {
+    if (end[b] - begin > 1) sort_integer_keys(first + begin, first + end[b]);
+    begin = end[b];
+  }
+}
+
+// Puts keys that tie on the part of the code they hold, and whose codes go
+// on, in order by the rest of their codes; ties stay in input order.
+void order_by_whole_codes(run_key* first, run_key* last, const char* store) noexcept {
+  std::sort(first, last, [store](const run_key& a, const run_key& b) {
+    const line_view x = read_record(store + place_of(a));
+    const line_view y = read_record(store + place_of(b));
+    const int c = compare_order_codes(x.code + KEY_CODE_BYTES, x.code_length - KEY_CODE_BYTES,
+                                      y.code + KEY_CODE_BYTES, y.code_length - KEY_CODE_BYTES);
+    if (c != 0) return c < 0;
+    return place_of(a) < place_of(b);
+  });
+}
+
+bool in_order(const run_key* first, const run_key* last) noexcept {
+  for (const run_key* k = first; k + 1 < last; ++k) {
+    if (key_before(k[1], k[0])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t run_builder::growth_for(std::size_t record) const noexcept {
+  std::size_t growth = 0;
+  if (store_.size() + record > store_.capacity()) {
+    const std::size_t doubled = std::max(store_.capacity() * 2, first_store_);
+    growth += std::max(doubled, store_.size() + record) - store_.capacity();
+  }
+  if (keys_.size() == keys_.capacity()) {
+    growth += std::max(keys_.capacity(), FIRST_KEYS) * sizeof(run_key);
+  }
+  return growth;
+}
+
+bool run_builder::add(const std::uint8_t* code, std::size_t code_length,
+                      std::string_view text) noexcept {
+  const std::size_t place = store_.size();
+  const std::size_t size = RECORD_HEADER + code_length + text.size() + 1;
+  if (place > MAX_RUN_STORE - MAX_RECORD) return false;  // the caller ends runs long before
+  if (!store_.reserve(std::max(place + size, first_store_)) ||
+      !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
+    return false;
+  }
+  put_record(store_.data() + place, code, code_length, text);
+  store_.resize_within(place + size);
+  keys_[keys_.size()] = make_run_key(code, code_length, place);
+  keys_.resize_within(keys_.size() + 1);
+  return true;
+}
+
+void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept {
+  // Input that comes sorted, or one version over and over, needs no sort.
+  if (!in_order(first, last)) sort_integer_keys(first, last);
+  for (run_key* group = first; group != last;) {
+    run_key* end = group + 1;
+    if ((group->low & CODE_GOES_ON) != 0) {
+      while (end != last && same_code_part(*group, *end)) ++end;
+      if (end - group > 1) order_by_whole_codes(group, end, store);
+    }
+    group = end;
+  }
+}
+
+bool sort_run(run_builder* built, sorted_run* out) noexcept {
+  run_key* const first = built->keys_.begin();
+  run_key* const last = built->keys_.end();
+  const char* const store = built->store_.data();
+  sort_run_keys(first, last, store);
+  const std::size_t size = built->store_.size();
+  auto* const records = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+  if (records == nullptr) return false;
+  // The records lie scattered over the store: ask for them some way ahead.
+  constexpr std::ptrdiff_t LOOKAHEAD = 8;
+  char* at = records;
+  for (const run_key* k = first; k != last; ++k) {
+    if (last - k > LOOKAHEAD) __builtin_prefetch(store + place_of(k[LOOKAHEAD]));
+    const char* const record = store + place_of(*k);
+    const std::size_t length = record_size(read_record(record));
+    std::memcpy(at, record, length);
+    at += length;
+  }
+  *out = {records, size, built->keys_.size()};
+  built->clear();
+  return true;
+}
+
+}  // namespace quorbel

@@ -1,0 +1,183 @@
+// Runs: lines held in memory, first in input order while they are read,
+// then sorted. A line is held as a record: its order code and its text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "engine/memory.h"
+#include "engine/order_code.h"
+
+namespace quorbel {
+
+// The longest text the engine holds, in bytes before its newline. The
+// command drops longer lines.
+inline constexpr std::size_t MAX_LINE_LENGTH = 4095;
+
+// --- Records -----------------------------------------------------------------
+
+// A record in a run's store: the code length and the text length, two bytes
+// each, then the code, then the text with its newline.
+inline constexpr std::size_t RECORD_HEADER = 4;
+inline constexpr std::size_t MAX_RECORD = RECORD_HEADER + MAX_ORDER_CODE + MAX_LINE_LENGTH + 1;
+static_assert(MAX_ORDER_CODE <= UINT16_MAX, "a code length fits its two bytes");
+static_assert(MAX_LINE_LENGTH + 1 <= UINT16_MAX, "a text length fits its two bytes");
+
+// One line as a merge sees it: its order code, and its text with the newline.
+struct line_view {
+  const std::uint8_t* code = nullptr;
+  std::size_t code_length = 0;
+  const char* text = nullptr;
+  std::size_t text_length = 0;
+};
+
+// Writes the record of a line at `at`; the text gets its newline. Returns the
+// record's size.
+inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t code_length,
+                              std::string_view text) noexcept {
+  const auto lengths = static_cast<std::uint32_t>(code_length | (text.size() + 1) << 16);
+  std::memcpy(at, &lengths, RECORD_HEADER);
+  std::memcpy(at + RECORD_HEADER, code, code_length);
+  char* const text_at = at + RECORD_HEADER + code_length;
+  if (!text.empty()) std::memcpy(text_at, text.data(), text.size());
+  text_at[text.size()] = '\n';
+  return RECORD_HEADER + code_length + text.size() + 1;
+}
+
+// The line of the record at `at`.
+[[nodiscard]] inline line_view read_record(const char* at) noexcept {
+  std::uint32_t lengths = 0;
+  std::memcpy(&lengths, at, RECORD_HEADER);
+  line_view line;
+  line.code = reinterpret_cast<const std::uint8_t*>(at + RECORD_HEADER);
+  line.code_length = lengths & 0xFFFF;
+  line.text = at + RECORD_HEADER + line.code_length;
+  line.text_length = lengths >> 16;
+  return line;
+}
+
+[[nodiscard]] inline std::size_t record_size(const line_view& line) noexcept {
+  return RECORD_HEADER + line.code_length + line.text_length;
+}
+
+// --- Keys --------------------------------------------------------------------
+
+// The key of a line while its run is sorted: a 192-bit integer, most
+// significant word first, holding the first KEY_CODE_BYTES of the order code
+// (zero-padded), a bit that says the code goes on beyond them, and where the
+// record starts in the run's store. The store keeps records in input order,
+// so plain integer order of keys is the order of the lines with ties in
+// input order, except among keys whose codes go on and agree on the part
+// held here: those are put in order by their whole codes after the sort.
+struct run_key {
+  std::uint64_t high;
+  std::uint64_t middle;
+  std::uint64_t low;
+};
+
+inline constexpr std::size_t KEY_CODE_BYTES = 20;
+inline constexpr unsigned PLACE_BITS = 31;
+inline constexpr std::uint64_t PLACE_MASK = (std::uint64_t{1} << PLACE_BITS) - 1;
+inline constexpr std::uint64_t CODE_GOES_ON = std::uint64_t{1} << PLACE_BITS;
+// The largest store a run may have: every record starts at a place that its
+// PLACE_BITS can hold.
+inline constexpr std::size_t MAX_RUN_STORE = std::size_t{1} << PLACE_BITS;
+static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half of low");
+
+[[nodiscard]] inline std::uint64_t big_endian_word(const std::uint8_t* bytes,
+                                                   std::size_t count) noexcept {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < 8; ++i) word = word << 8 | (i < count ? bytes[i] : 0u);
+  return word;
+}
+
+[[nodiscard]] inline run_key make_run_key(const std::uint8_t* code, std::size_t length,
+                                          std::size_t place) noexcept {
+  std::uint8_t head[KEY_CODE_BYTES] = {};
+  std::memcpy(head, code, length < KEY_CODE_BYTES ? length : KEY_CODE_BYTES);
+  const std::uint64_t goes_on = length > KEY_CODE_BYTES ? CODE_GOES_ON : 0;
+  return {big_endian_word(head, 8), big_endian_word(head + 8, 8),
+          big_endian_word(head + 16, 4) | goes_on | place};
+}
+
+[[nodiscard]] inline std::size_t place_of(const run_key& key) noexcept {
+  return static_cast<std::size_t>(key.low & PLACE_MASK);
+}
+
+// True when two keys hold the same code bytes and the same "goes on" bit:
+// the same version, unless the codes go on.
+[[nodiscard]] inline bool same_code_part(const run_key& a, const run_key& b) noexcept {
+  return a.high == b.high && a.middle == b.middle && (a.low ^ b.low) <= PLACE_MASK;
+}
+
+// --- Runs --------------------------------------------------------------------
+
+// The lines of a run in order: their records one after another, in a block
+// of `size` bytes from malloc that release_run gives back.
+struct sorted_run {
+  char* records = nullptr;
+  std::size_t size = 0;
+  std::size_t lines = 0;
+};
+
+inline void release_run(sorted_run* run) noexcept {
+  std::free(run->records);
+  *run = {};
+}
+
+class run_builder;
+
+// Sorts the lines of a built run into *out, and clears the builder. False
+// when memory runs out; the builder then still holds its lines.
+[[nodiscard]] bool sort_run(run_builder* built, sorted_run* out) noexcept;
+
+// The lines of a run in input order, as they are read.
+class run_builder {
+ public:
+  // A run's store starts with room for `first_store` bytes and doubles.
+  explicit run_builder(std::size_t first_store = std::size_t{1} << 14) noexcept
+      : first_store_(first_store) {}
+
+  // Holds the line with the given order code and text (without newline,
+  // at most MAX_LINE_LENGTH bytes); false when memory runs out.
+  [[nodiscard]] bool add(const std::uint8_t* code, std::size_t code_length,
+                         std::string_view text) noexcept;
+
+  [[nodiscard]] std::size_t lines() const noexcept { return keys_.size(); }
+  [[nodiscard]] std::size_t bytes() const noexcept { return store_.size(); }
+  [[nodiscard]] bool empty() const noexcept { return keys_.empty(); }
+  // The memory the builder has taken.
+  [[nodiscard]] std::size_t held() const noexcept {
+    return store_.capacity() + keys_.capacity() * sizeof(run_key);
+  }
+  // How much more memory holding one more line of `record` bytes would take.
+  [[nodiscard]] std::size_t growth_for(std::size_t record) const noexcept;
+
+  // Forgets the lines, keeping the memory for the next run.
+  void clear() noexcept {
+    store_.clear();
+    keys_.clear();
+  }
+  // Gives the memory back.
+  void release() noexcept {
+    store_.release();
+    keys_.release();
+  }
+
+ private:
+  friend bool sort_run(run_builder* built, sorted_run* out) noexcept;
+
+  std::size_t first_store_;
+  growable<char> store_;  // records in input order
+  growable<run_key> keys_;
+};
+
+// Sorts keys by their integer value, then puts the keys whose codes go on
+// beyond the key and tie on it in order by their whole codes, read from the
+// records in `store`. Exposed for the tests.
+void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept;
+
+}  // namespace quorbel

@@ -1,0 +1,158 @@
+// The engine's order must be version_compare's, whatever way the lines are
+// held: one run or many, in memory or in temporary files, with one thread
+// or two, ascending or descending, every line or the first of each group.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/order_code.h"
+#include "engine/sorter.h"
+#include "tests/version_testing.h"
+
+namespace quorbel {
+namespace {
+
+using namespace quorbel::testing;
+
+// Versions of every kind, with many of equal precedence (other builds, a
+// fourth number 0), pre-releases that share long beginnings, whose codes go
+// on beyond the part a key holds, and pre-releases of many empty identifiers.
+std::vector<std::string> sample_versions(unsigned seed, std::size_t count) {
+  version_generator g(seed);
+  const std::string shared = "1.0.0-" + std::string(30, 'a') + ".";
+  std::vector<std::string> texts;
+  while (texts.size() < count) {
+    std::string text;
+    switch (g.below(10)) {
+      case 0: text = shared + g.pick(IDENTIFIERS) + "." + g.pick(IDENTIFIERS); break;
+      case 1: text = "2.0.0-" + std::string(g.below(250), '.'); break;
+      case 2:
+        if (texts.empty()) continue;
+        text = texts[g.below(texts.size())];
+        text = text.substr(0, text.find('+')) + (g.below(2) == 0 ? "+again" : "");
+        break;
+      default: text = g.version(); break;
+    }
+    if (text.size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) continue;
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+version_view view_of(const std::string& text) {
+  version_view view;
+  EXPECT_EQ(version_parse_view(text, &view), 0) << text;
+  return view;
+}
+
+TEST(order_code, orders_exactly_like_version_compare) {
+  const std::vector<std::string> texts = sample_versions(12345, 3000);
+  std::vector<std::vector<std::uint8_t>> up, down;
+  for (const std::string& text : texts) {
+    std::uint8_t code[MAX_ORDER_CODE];
+    const std::size_t n = encode_order_code(view_of(text), false, code);
+    up.emplace_back(code, code + n);
+    const std::size_t m = encode_order_code(view_of(text), true, code);
+    down.emplace_back(code, code + m);
+  }
+  version_generator g(54321);
+  for (int i = 0; i < 200000; ++i) {
+    const std::size_t a = g.below(texts.size());
+    const std::size_t b = g.below(texts.size());
+    const int expected = version_compare(view_of(texts[a]), view_of(texts[b]));
+    ASSERT_EQ(compare_order_codes(up[a].data(), up[a].size(), up[b].data(), up[b].size()),
+              expected)
+        << texts[a] << " vs " << texts[b];
+    ASSERT_EQ(compare_order_codes(down[a].data(), down[a].size(), down[b].data(), down[b].size()),
+              -expected)
+        << texts[a] << " vs " << texts[b] << " descending";
+  }
+}
+
+// Lines that are versions alone.
+class whole_text_finder final : public version_finder {
+ public:
+  bool find(std::string_view text, version_view* version) const noexcept override {
+    *version = {};
+    return version_parse_view(text, version) == 0;
+  }
+};
+
+// The lines a stable sort by version_compare gives; with `unique` only the
+// first of each group of equal versions.
+std::string expected_output(const std::vector<std::string>& texts, bool descending, bool unique) {
+  std::vector<std::size_t> order(texts.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::vector<version_record> records;
+  for (const std::string& text : texts) records.push_back(parsed(text));
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const int c = version_compare(records[a], records[b]);
+    return descending ? c > 0 : c < 0;
+  });
+  std::string out;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    if (unique && k > 0 && version_compare(records[order[k - 1]], records[order[k]]) == 0) continue;
+    out += texts[order[k]] + "\n";
+  }
+  return out;
+}
+
+std::string read_all(int fd) {
+  std::string text;
+  lseek(fd, 0, SEEK_SET);
+  char block[65536];
+  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
+    text.append(block, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
+  const std::vector<std::string> texts = sample_versions(777, 3000);
+  const whole_text_finder finder;
+  struct path {
+    const char* name;
+    sort_options options;
+    bool spills;
+  };
+  const path paths[] = {
+      {"one run", {}, false},
+      {"many runs", {.run_bytes = 3000}, false},
+      {"a run a line", {.run_bytes = 1}, false},
+      {"one thread, many runs", {.run_bytes = 3000, .second_thread = false}, false},
+      {"spilled", {.memory_budget = 30000, .run_bytes = 3000, .fan_in = 2}, true},
+      {"spilled, one thread",
+       {.memory_budget = 30000, .run_bytes = 3000, .fan_in = 3, .second_thread = false},
+       true},
+  };
+  for (const bool descending : {false, true}) {
+    for (const bool unique : {false, true}) {
+      const std::string expected = expected_output(texts, descending, unique);
+      for (const path& p : paths) {
+        SCOPED_TRACE(std::string(p.name) + (descending ? ", descending" : "") +
+                     (unique ? ", unique" : ""));
+        sort_options options = p.options;
+        options.descending = descending;
+        options.unique = unique;
+        options.finder = &finder;
+        line_sorter sorter(options);
+        for (const std::string& text : texts) {
+          ASSERT_TRUE(sorter.add(view_of(text), text).ok());
+        }
+        const int out = memfd_create("quorbel-engine-test", MFD_CLOEXEC);
+        ASSERT_TRUE(sorter.write_sorted(out).ok());
+        EXPECT_EQ(sorter.spills() > 0, p.spills);
+        EXPECT_TRUE(read_all(out) == expected) << "order or content differs";
+        close(out);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorbel
