@@ -96,10 +96,30 @@ std::size_t control_group_memory() noexcept {
   return least;
 }
 
+// Address space the process has mapped already, or 0 when unknown.
+std::size_t mapped_now() noexcept {
+  char buffer[128];
+  const std::string_view text = first_line("/proc/self/statm", buffer, sizeof buffer);
+  std::size_t pages = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') break;
+    pages = pages * 10 + static_cast<unsigned>(c - '0');
+  }
+  const long page = sysconf(_SC_PAGESIZE);
+  return page > 0 ? pages * static_cast<std::size_t>(page) : 0;
+}
+
+// What a limit on address space or data leaves for held lines: the limit
+// counts what is mapped already, and what threads and buffers will map
+// (mostly the stacks of the second threads), not only what is touched.
 std::size_t resource_limit(int resource) noexcept {
+  constexpr std::size_t THREADS_AND_BUFFERS = std::size_t{32} << 20;
   struct rlimit limit {};
   if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-  return limit.rlim_cur > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(limit.rlim_cur);
+  if (limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
+  const auto total = static_cast<std::size_t>(limit.rlim_cur);
+  const std::size_t taken = mapped_now() + THREADS_AND_BUFFERS;
+  return total > taken ? total - taken : 0;
 }
 
 }  // namespace

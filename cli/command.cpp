@@ -2,6 +2,7 @@
 // its message and status.
 #include "cli/command.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -20,7 +21,11 @@ namespace quorbel {
 
 namespace {
 
-constexpr std::size_t MESSAGE_BUFFER = std::size_t{1} << 16;
+// Input is cut into runs of a thirty-second of the memory budget, within
+// these bounds: large enough that runs are few, small enough that the two
+// being read take little beside the budget.
+constexpr std::size_t SMALLEST_BLOCK = std::size_t{1} << 13;
+constexpr std::size_t LARGEST_BLOCK = std::size_t{1} << 22;
 
 // Prints the lines of a text; the status is `status`, or EXIT_TROUBLE when
 // they cannot be written.
@@ -83,16 +88,16 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.memory_budget = budget;
   options.temporary_directory = directory;
   options.finder = &finder;
-  options.run_bytes = tuning.run_bytes;
   options.fan_in = tuning.fan_in;
   options.second_thread = tuning.second_thread;
   line_sorter sorter(options);
 
-  writer messages(streams.err, MESSAGE_BUFFER);
-  if (!messages.ready()) return report(streams, {sort_status::problem::out_of_memory, 0});
-  const read_outcome read = read_lines(streams.in, settings, &messages, &sorter);
-  // Every message comes before the output.
-  messages.flush();
+  read_options reading;
+  reading.block_bytes =
+      tuning.block_bytes != 0 ? tuning.block_bytes : std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
+  reading.second_thread = tuning.second_thread;
+  // Every message is written before the output.
+  const read_outcome read = read_lines(streams.in, settings, streams.err, reading, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:

@@ -17,11 +17,11 @@ struct command_streams {
   int err = 2;
 };
 
-// How the engine holds its runs; tests make them tiny to reach, with a few
-// lines, the paths that large inputs take.
+// How input is cut into runs and how they are merged; tests make them tiny
+// to reach, with a few lines, the paths that large inputs take.
 struct command_tuning {
-  std::size_t run_bytes = 0;  // 0: chosen from the memory budget
-  std::size_t fan_in = 16;    // temporary files merged at once
+  std::size_t block_bytes = 0;  // input in each run; 0: chosen from the memory budget
+  std::size_t fan_in = 16;      // temporary files merged at once
   bool second_thread = true;
 };
 

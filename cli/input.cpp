@@ -1,11 +1,17 @@
-// Reading input in large blocks and taking it apart into lines and fields.
+// Reading input in blocks of whole lines, and taking the blocks apart, on
+// two threads.
 #include "cli/input.h"
 
+#include <poll.h>
+
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "engine/io.h"
+#include "engine/threads.h"
 #include "version/internal.h"
 
 namespace quorbel {
@@ -14,135 +20,296 @@ namespace {
 
 // How much of an over-long line its message shows.
 constexpr std::size_t LONG_LINE_SHOWN = MAX_LINE_LENGTH + 1;
-constexpr std::size_t READ_BLOCK = std::size_t{1} << 20;
-// A block is read behind the unfinished line of the one before, which is
-// never longer than a line may be (a longer one is skipped, not kept).
-constexpr std::size_t READ_BUFFER = READ_BLOCK + MAX_LINE_LENGTH + 1;
+
+// True unless a read of fd would wait for its writer.
+bool readable(int fd) noexcept {
+  pollfd ready{fd, POLLIN, 0};
+  // A file that cannot be polled never waits; an error shows in the read.
+  return ::poll(&ready, 1, 0) != 0;
+}
 
 std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexcept {
   const void* found = std::memchr(base + from, 0, end - from);
   return found == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(found) - base);
 }
 
-class line_reader {
+// The messages of the blocks, written in input order: each block's once the
+// blocks before it have written theirs.
+class message_order {
  public:
-  line_reader(const sort_settings& settings, writer* messages, line_sorter* sorter) noexcept
-      : settings_(settings),
-        rules_{settings.separator, settings.field, settings.v_prefix},
-        messages_(messages),
-        sorter_(sorter) {}
+  explicit message_order(int fd) noexcept : fd_(fd) {}
 
-  read_outcome run(int fd) noexcept {
-    read_outcome outcome;
-    char* const buffer = static_cast<char*>(std::malloc(READ_BUFFER));
-    if (buffer == nullptr) {
-      outcome.why = read_outcome::stop::sorter;
-      outcome.sorter_status = {sort_status::problem::out_of_memory, 0};
-      return outcome;
-    }
-    std::size_t pos = 0;    // first byte not yet examined
-    std::size_t end = 0;    // end of the bytes read
-    bool skipping = false;  // inside the tail of an over-long line
-    for (;;) {
-      // Keep the unfinished line at the start, and read behind it.
-      if (pos > 0) {
-        std::memmove(buffer, buffer + pos, end - pos);
-        end -= pos;
-        pos = 0;
-      }
-      // Every message so far goes out before a read that may wait.
-      if (messages_->pending()) messages_->flush();
-      int error = 0;
-      const ssize_t got = read_some(fd, buffer + end, READ_BUFFER - end, &error);
-      if (got < 0) {
-        outcome.why = read_outcome::stop::read_error;
-        outcome.error = error;
-        break;
-      }
-      if (got == 0) {
-        // A last line without a newline counts whole.
-        if (!skipping && pos < end) take_line({buffer + pos, find_zero(buffer, pos, end) - pos});
-        break;
-      }
-      end += static_cast<std::size_t>(got);
-      std::size_t zero = find_zero(buffer, pos, end);  // first zero byte at or after pos
-      while (pos < end && status_.ok()) {
-        const void* found = std::memchr(buffer + pos, '\n', end - pos);
-        if (found == nullptr) {
-          if (!skipping && end - pos > MAX_LINE_LENGTH) {
-            too_long(buffer + pos);
-            skipping = true;
-          }
-          if (skipping) pos = end;
-          break;
-        }
-        const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - buffer);
-        if (skipping) {
-          skipping = false;
-        } else if (newline - pos > MAX_LINE_LENGTH) {
-          too_long(buffer + pos);
-        } else {
-          // A line's text ends at its first zero byte.
-          if (zero < pos) zero = find_zero(buffer, pos, end);
-          const std::size_t stop = zero < newline ? zero : newline;
-          take_line({buffer + pos, stop - pos});
-        }
-        pos = newline + 1;
-      }
-      if (!status_.ok()) break;
-    }
-    std::free(buffer);
-    if (outcome.why == read_outcome::stop::end_of_input && !status_.ok()) {
-      outcome.why = read_outcome::stop::sorter;
-      outcome.sorter_status = status_;
-    }
-    return outcome;
+  // Writes the messages of block `sequence` in its turn.
+  void write(std::size_t sequence, std::string_view messages) noexcept {
+    std::unique_lock<std::mutex> lock(mutex_);
+    turn_.wait(lock, [&] { return next_ == sequence || stopped_; });
+    if (stopped_) return;
+    // A message that cannot be written is lost, not a reason to stop.
+    if (!messages.empty()) (void)write_fully(fd_, messages);
+    ++next_;
+    turn_.notify_all();
+  }
+
+  // Waits until the blocks before `sequence` have written their messages.
+  void wait_for(std::size_t sequence) noexcept {
+    std::unique_lock<std::mutex> lock(mutex_);
+    turn_.wait(lock, [&] { return next_ >= sequence || stopped_; });
+  }
+
+  // Reading has failed: nobody waits any more.
+  void stop() noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    turn_.notify_all();
   }
 
  private:
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable turn_;
+  std::size_t next_ = 0;
+  bool stopped_ = false;
+};
+
+// Cuts the input into numbered blocks of whole lines, one reader at a time.
+// An over-long line is cut to the bytes its message shows, with a newline,
+// and the rest of it is skipped: it never becomes a line of its own.
+class block_reader {
+ public:
+  block_reader(int fd, std::size_t block_bytes, message_order* messages) noexcept
+      : fd_(fd), block_bytes_(block_bytes == 0 ? 1 : block_bytes), messages_(messages) {}
+
+  // The next block, into *block, and its number: false at the end of input,
+  // or when reading failed (error() then tells why).
+  [[nodiscard]] bool next(growable<char>* block, std::size_t* sequence) noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) return false;
+    // Room for the unfinished line before, a block, and a newline after a
+    // cut line.
+    const std::size_t room = block_bytes_ + MAX_LINE_LENGTH + 2;
+    if (!block->reserve_exactly(room)) {
+      fail(ENOMEM);
+      return false;
+    }
+    char* const bytes = block->data();
+    std::memcpy(bytes, carry_, carried_);
+    std::size_t size = carried_;
+    std::size_t line_start = 0;  // of the unfinished line
+    bool complete = false;       // the block has a whole line
+    carried_ = 0;
+    while (!(complete && size >= block_bytes_)) {
+      if (!readable(fd_)) {
+        // The input pauses: what is whole goes now, and every message so far
+        // is out before waiting.
+        if (complete) break;
+        if (messages_ != nullptr) messages_->wait_for(next_);
+      }
+      const std::size_t wanted =
+          std::max(block_bytes_ > size ? block_bytes_ - size : 0,
+                   std::min(block_bytes_, LONG_LINE_SHOWN));
+      int error = 0;
+      const ssize_t got =
+          read_some(fd_, bytes + size, std::min(wanted, room - 1 - size), &error);
+      if (got < 0) {
+        fail(error);
+        return false;
+      }
+      if (got == 0) {
+        ended_ = true;
+        break;
+      }
+      std::size_t added = static_cast<std::size_t>(got);
+      if (skipping_) {
+        // The tail of an over-long line: dropped up to its newline.
+        const void* newline = std::memchr(bytes + size, '\n', added);
+        if (newline == nullptr) continue;
+        const std::size_t past =
+            static_cast<std::size_t>(static_cast<const char*>(newline) - (bytes + size)) + 1;
+        std::memmove(bytes + size, bytes + size + past, added - past);
+        added -= past;
+        skipping_ = false;
+      }
+      const char* last = static_cast<const char*>(::memrchr(bytes + size, '\n', added));
+      size += added;
+      if (last != nullptr) {
+        line_start = static_cast<std::size_t>(last - bytes) + 1;
+        complete = true;
+      }
+      if (size - line_start > MAX_LINE_LENGTH) {
+        // Over-long before its end: keep what its message shows.
+        size = line_start + LONG_LINE_SHOWN;
+        bytes[size++] = '\n';
+        line_start = size;
+        complete = true;
+        skipping_ = true;
+      }
+    }
+    if (!ended_) {
+      // The unfinished line waits for the next block.
+      carried_ = size - line_start;
+      std::memcpy(carry_, bytes + line_start, carried_);
+      size = line_start;
+    } else if (skipping_) {
+      size = line_start;  // the input ended inside an over-long line
+    }
+    block->resize_within(size);
+    if (size == 0 && ended_) return false;
+    *sequence = next_++;
+    return true;
+  }
+
+  [[nodiscard]] int error() const noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+  }
+
+  // Ends reading for every thread, when something else has failed.
+  void stop() noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+  }
+
+ private:
+  void fail(int error) noexcept {
+    error_ = error;
+    ended_ = true;
+  }
+
+  int fd_;
+  std::size_t block_bytes_;
+  message_order* messages_;  // null when quiet
+  mutable std::mutex mutex_;
+  char carry_[MAX_LINE_LENGTH + 1];  // the start of the unfinished line
+  std::size_t carried_ = 0;
+  bool skipping_ = false;  // inside the tail of an over-long line
+  bool ended_ = false;
+  int error_ = 0;
+  std::size_t next_ = 0;  // the number of the next block
+};
+
+// What the threads share.
+struct shared_reading {
+  const sort_settings& settings;
+  line_rules rules;
+  line_sorter* sorter;
+  block_reader* reader;
+  message_order* messages;  // null when quiet
+  std::mutex mutex;
+  sort_status failure;  // the first failure of the sorter
+};
+
+// One thread's part: blocks in turn, each taken apart into its run and its
+// messages.
+class block_worker {
+ public:
+  block_worker(shared_reading* shared, bool descending) noexcept
+      : shared_(shared), settings_(shared->settings), builder_(descending) {}
+
+  void run() noexcept {
+    std::size_t sequence = 0;
+    while (shared_->reader->next(&block_, &sequence)) {
+      take_block();
+      const std::size_t reserve = 2 * (block_.capacity() + builder_.held());
+      const sort_status held = status_.ok() ? shared_->sorter->hold(sequence, &builder_, reserve)
+                                            : status_;
+      if (shared_->messages != nullptr) {
+        shared_->messages->write(sequence, {messages_.data(), messages_.size()});
+      }
+      messages_.clear();
+      if (!held.ok()) {
+        fail(held);
+        return;
+      }
+    }
+  }
+
+ private:
+  void fail(const sort_status& status) noexcept {
+    {
+      const std::lock_guard<std::mutex> lock(shared_->mutex);
+      if (shared_->failure.ok()) shared_->failure = status;
+    }
+    shared_->reader->stop();
+    if (shared_->messages != nullptr) shared_->messages->stop();
+  }
+
+  void take_block() noexcept {
+    const char* const bytes = block_.data();
+    const std::size_t end = block_.size();
+    std::size_t zero = find_zero(bytes, 0, end);  // first zero byte at or after pos
+    for (std::size_t pos = 0; pos < end && status_.ok();) {
+      const void* found = std::memchr(bytes + pos, '\n', end - pos);
+      const std::size_t stop =
+          found == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
+      if (stop - pos > MAX_LINE_LENGTH) {
+        too_long(bytes + pos);
+      } else {
+        // A line's text ends at its first zero byte.
+        if (zero < pos) zero = find_zero(bytes, pos, end);
+        take_line({bytes + pos, (zero < stop ? zero : stop) - pos});
+      }
+      pos = stop + 1;
+    }
+  }
+
+  void put(std::string_view text) noexcept {
+    if (!messages_.reserve(messages_.size() + text.size())) {
+      status_ = {sort_status::problem::out_of_memory, 0};
+      return;
+    }
+    std::memcpy(messages_.end(), text.data(), text.size());
+    messages_.resize_within(messages_.size() + text.size());
+  }
+
   void too_long(const char* line) noexcept {
     if (settings_.quiet) return;
-    messages_->put("Input line too long: ");
-    messages_->put(until_zero({line, LONG_LINE_SHOWN}));
-    messages_->put("\n");
+    put("Input line too long: ");
+    put(until_zero({line, LONG_LINE_SHOWN}));
+    put("\n");
   }
 
   // Handles the text of one line, up to its newline or first zero byte.
   void take_line(std::string_view line) noexcept {
     if (line.empty()) return;
-    const auto field = find_field(line, rules_.separator, rules_.field);
+    const line_rules& rules = shared_->rules;
+    const auto field = find_field(line, rules.separator, rules.field);
     if (!field) {
       if (!settings_.quiet) {
         char number[16];
-        std::snprintf(number, sizeof number, "%d", static_cast<int>(rules_.field));
-        messages_->put("Field ");
-        messages_->put(number);
-        messages_->put(" not found in ");
-        messages_->put(line);
-        messages_->put("\n");
+        std::snprintf(number, sizeof number, "%d", static_cast<int>(rules.field));
+        put("Field ");
+        put(number);
+        put(" not found in ");
+        put(line);
+        put("\n");
       }
       return;
     }
-    if (parse_field(rules_, *field, &version_) != 0) {
+    if (parse_field(rules, *field, &version_) != 0) {
       if (!settings_.quiet) {
-        messages_->put("Invalid semver: ");
-        messages_->put(line);
-        messages_->put("\n");
+        put("Invalid semver: ");
+        put(line);
+        put("\n");
       }
       return;
     }
-    status_ = sorter_->add(version_, settings_.versions_only ? *field : line);
+    if (!builder_.add(version_, settings_.versions_only ? *field : line)) {
+      status_ = {sort_status::problem::out_of_memory, 0};
+    }
   }
 
+  shared_reading* shared_;
   const sort_settings& settings_;
-  line_rules rules_;
-  writer* messages_;
-  line_sorter* sorter_;
+  growable<char> block_;
+  growable<char> messages_;
+  run_builder builder_;
   sort_status status_;
   // One view serves every line: rewriting a fresh one for each line costs
   // more than parsing it.
   version_view version_;
 };
+
+void run_worker(void* worker) noexcept { static_cast<block_worker*>(worker)->run(); }
 
 }  // namespace
 
@@ -173,14 +340,43 @@ int parse_field(const line_rules& rules, std::string_view field, version_view* v
 }
 
 bool held_text_finder::find(std::string_view text, version_view* version) const noexcept {
-  const auto field = versions_only_ ? std::optional(text)
-                                    : find_field(text, rules_.separator, rules_.field);
+  const auto field =
+      versions_only_ ? std::optional(text) : find_field(text, rules_.separator, rules_.field);
   return field && parse_field(rules_, *field, version) == 0;
 }
 
-read_outcome read_lines(int fd, const sort_settings& settings, writer* messages,
-                        line_sorter* sorter) noexcept {
-  return line_reader(settings, messages, sorter).run(fd);
+read_outcome read_lines(int fd, const sort_settings& settings, int messages,
+                        const read_options& options, line_sorter* sorter) noexcept {
+  message_order order(messages);
+  message_order* const ordered = settings.quiet ? nullptr : &order;
+  block_reader reader(fd, options.block_bytes, ordered);
+  shared_reading shared{settings,
+                        {settings.separator, settings.field, settings.v_prefix},
+                        sorter,
+                        &reader,
+                        ordered,
+                        {},
+                        {}};
+  block_worker first(&shared, settings.reverse);
+  block_worker second(&shared, settings.reverse);
+  {
+    worker_thread helper;
+    const bool shared_work = options.second_thread && helper.start(run_worker, &second);
+    first.run();
+    if (shared_work) helper.wait();
+  }
+  read_outcome outcome;
+  if (!shared.failure.ok()) {
+    outcome.why = read_outcome::stop::sorter;
+    outcome.sorter_status = shared.failure;
+  } else if (reader.error() == ENOMEM) {
+    outcome.why = read_outcome::stop::sorter;
+    outcome.sorter_status = {sort_status::problem::out_of_memory, 0};
+  } else if (reader.error() != 0) {
+    outcome.why = read_outcome::stop::read_error;
+    outcome.error = reader.error();
+  }
+  return outcome;
 }
 
 }  // namespace quorbel

@@ -1,16 +1,17 @@
-// Reading lines: each is split into fields, one field is parsed as a
-// version, and the line is either handed to the sorter or dropped with a
-// message.
+// Reading lines: input is read in blocks of whole lines, and two threads
+// take alternate blocks apart: each line is split into fields, one field
+// is parsed as a version, and the line is either kept in the block's run or
+// dropped with a message. Messages come out in input order.
 #pragma once
 
 #include <quorbel/version.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 #include "cli/arguments.h"
-#include "cli/output.h"
 #include "engine/sorter.h"
 
 namespace quorbel {
@@ -19,10 +20,8 @@ namespace quorbel {
 struct line_rules {
   char separator = ' ';
   std::int32_t field = 1;  // 1-based
-  bool v_prefix = false;   // a v or V before the first digit belongs to the field, not the version
+  bool v_prefix = false;   // a v or V before a digit belongs to the field, not the version
 };
-
-enum class field_found { version, no_field, invalid };
 
 // The field'th field of the line (1-based), or absent when there are fewer.
 [[nodiscard]] std::optional<std::string_view> find_field(std::string_view line, char separator,
@@ -49,15 +48,21 @@ class held_text_finder final : public version_finder {
 struct read_outcome {
   enum class stop { end_of_input, read_error, sorter };
   stop why = stop::end_of_input;
-  int error = 0;               // of the read
+  int error = 0;              // of the read
   sort_status sorter_status;  // when the sorter failed
 };
 
-// Reads all of fd, handing accepted lines to the sorter and reporting the
-// others on `messages` (unless quiet). Pending messages are written before
-// every read, so each shows as soon as its line is in, even when the input
-// then pauses.
-[[nodiscard]] read_outcome read_lines(int fd, const sort_settings& settings, writer* messages,
-                                      line_sorter* sorter) noexcept;
+// How input is read; tests make blocks tiny to have many with a few lines.
+struct read_options {
+  std::size_t block_bytes = std::size_t{1} << 22;  // input in each block, at least
+  bool second_thread = true;
+};
+
+// Reads all of fd, handing the accepted lines to the sorter and reporting
+// the others on fd `messages` (unless quiet). Messages are written before
+// every read that may wait, so each shows as soon as its line is in, even
+// when the input then pauses, and all of them before this returns.
+[[nodiscard]] read_outcome read_lines(int fd, const sort_settings& settings, int messages,
+                                      const read_options& options, line_sorter* sorter) noexcept;
 
 }  // namespace quorbel

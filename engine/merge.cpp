@@ -143,10 +143,13 @@ class handoff {
 
 // Gathers the merged lines into buffers and passes each full one on, to
 // `flush(buffer, used)`, which returns the buffer to gather into next.
+// With `unique`, a line whose code equals the one before it is left out;
+// `before` (may be null) is the code of the line before the first.
 template <typename Flush>
 void gather(line_source* const* sources, std::size_t count, bool unique, head* heads,
             std::size_t* losers, char* buffer, Flush flush, const std::atomic<int>& stop,
-            merge_result* result) noexcept {
+            merge_result* result, const std::uint8_t* before = nullptr,
+            std::size_t before_length = 0) noexcept {
   for (std::size_t i = 0; i < count; ++i) {
     advance(sources[i], &heads[i]);
     if (heads[i].done && sources[i]->error() != 0) {
@@ -158,7 +161,11 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
   std::size_t used = 0;
   std::uint8_t last_code[MAX_ORDER_CODE];
   std::size_t last_length = 0;
-  bool any = false;
+  bool any = before != nullptr;
+  if (any) {
+    std::memcpy(last_code, before, before_length);
+    last_length = before_length;
+  }
   for (;;) {
     const std::size_t w = tree.winner();
     head& h = heads[w];
@@ -304,6 +311,232 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
   std::free(losers);
   std::free(buffers[0]);
   std::free(buffers[1]);
+  return result;
+}
+
+namespace {
+
+// A line of a sorted run at which the output is cut: pieces end just after
+// such lines. Lines order by code, then run, then place in the run, which is
+// the order of the output, ties included.
+struct cut_point {
+  line_view line;
+  std::size_t run = 0;
+  std::size_t position = 0;  // the line's number in its run
+};
+
+// True when the line at `position` of run `run` comes after the point.
+bool comes_after(const line_view& line, std::size_t run, std::size_t position,
+                 const cut_point& point) noexcept {
+  const int c = compare_order_codes(line.code, line.code_length, point.line.code,
+                                    point.line.code_length);
+  if (c != 0) return c > 0;
+  if (run != point.run) return run > point.run;
+  return position > point.position;
+}
+
+// Where a run is read to and from, by piece.
+struct run_cut {
+  std::size_t offset = 0;    // of the first record after the cut
+  std::size_t position = 0;  // its number in the run
+};
+
+// Takes each run's cut from where it is to just after the point: its first
+// line that comes after it. Every line is passed once over all the cuts.
+void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& point,
+                  run_cut* cuts) noexcept {
+  for (std::size_t r = 0; r < count; ++r) {
+    run_cut& cut = cuts[r];
+    while (cut.offset < runs[r].size) {
+      const line_view line = read_record(runs[r].records + cut.offset);
+      if (comes_after(line, r, cut.position, point)) break;
+      cut.offset += record_size(line);
+      ++cut.position;
+    }
+  }
+}
+
+// Lines sampled from the runs, every SAMPLE_STEP-th of each, in the order of
+// the output: the points at which it can be cut into pieces of about equal
+// size. Null when memory runs out.
+constexpr std::size_t SAMPLE_STEP = 16 * INDEX_STEP;
+
+cut_point* sample_cut_points(const sorted_run* runs, std::size_t count, std::size_t* samples) {
+  std::size_t total = 0;
+  for (std::size_t r = 0; r < count; ++r) total += (runs[r].lines + SAMPLE_STEP - 1) / SAMPLE_STEP;
+  auto* points = static_cast<cut_point*>(std::malloc((total == 0 ? 1 : total) * sizeof(cut_point)));
+  if (points == nullptr) return nullptr;
+  std::size_t n = 0;
+  for (std::size_t r = 0; r < count; ++r) {
+    for (std::size_t position = 0; position < runs[r].lines; position += SAMPLE_STEP) {
+      const char* record = runs[r].records + runs[r].marks[position / INDEX_STEP];
+      new (&points[n++]) cut_point{read_record(record), r, position};
+    }
+  }
+  std::sort(points, points + n, [](const cut_point& a, const cut_point& b) {
+    return comes_after(b.line, b.run, b.position, a);
+  });
+  *samples = n;
+  return points;
+}
+
+// What one thread needs to merge pieces, taken before any is merged.
+class piece_worker {
+ public:
+  explicit piece_worker(std::size_t count) noexcept
+      : heads(static_cast<head*>(std::calloc(count + 1, sizeof(head)))),
+        losers(static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)))),
+        starts(static_cast<run_cut*>(std::malloc((count + 1) * sizeof(run_cut)))),
+        sources(static_cast<memory_source*>(std::malloc((count + 1) * sizeof(memory_source)))),
+        pointers(static_cast<line_source**>(std::malloc((count + 1) * sizeof(line_source*)))),
+        buffer(static_cast<char*>(std::malloc(OUTPUT_BUFFER))) {}
+  piece_worker(const piece_worker&) = delete;
+  piece_worker& operator=(const piece_worker&) = delete;
+  ~piece_worker() {
+    std::free(heads);
+    std::free(losers);
+    std::free(starts);
+    std::free(sources);
+    std::free(pointers);
+    std::free(buffer);
+  }
+  [[nodiscard]] bool ready() const noexcept {
+    return heads != nullptr && losers != nullptr && starts != nullptr && sources != nullptr &&
+           pointers != nullptr && buffer != nullptr;
+  }
+
+  head* heads;
+  std::size_t* losers;
+  run_cut* starts;
+  memory_source* sources;
+  line_source** pointers;
+  char* buffer;
+  merge_result result;
+};
+
+// The pieces of a merge of runs in memory, merged by two threads in turn.
+class piece_merge {
+ public:
+  piece_merge(const sorted_run* runs, std::size_t count, int fd, const merge_options& options,
+              const cut_point* points, std::size_t pieces, run_cut* first_row,
+              run_cut* second_row) noexcept
+      : runs_(runs),
+        count_(count),
+        fd_(fd),
+        options_(options),
+        points_(points),
+        pieces_(pieces),
+        rows_{first_row, second_row} {}
+
+  // Merges the pieces first, first + stride, ...
+  void run(std::size_t first, std::size_t stride, piece_worker* worker) noexcept {
+    for (std::size_t piece = first; piece < pieces_; piece += stride) {
+      // This piece starts where the one before ends: wait for its cuts, take
+      // them, and move them on to this piece's end for the next.
+      for (std::size_t c = cut_row_.load(); c < piece; c = cut_row_.load()) cut_row_.wait(c);
+      run_cut* const starts = worker->starts;
+      std::memcpy(starts, rows_[piece % 2], count_ * sizeof(run_cut));
+      run_cut* const ends = rows_[(piece + 1) % 2];
+      std::memcpy(ends, starts, count_ * sizeof(run_cut));
+      if (piece + 1 < pieces_) {
+        advance_cuts(runs_, count_, points_[piece], ends);
+      } else {
+        for (std::size_t r = 0; r < count_; ++r) ends[r] = {runs_[r].size, runs_[r].lines};
+      }
+      for (std::size_t r = 0; r < count_; ++r) {
+        worker->pointers[r] = new (&worker->sources[r])
+            memory_source(runs_[r].records + starts[r].offset, runs_[r].records + ends[r].offset);
+      }
+      cut_row_.store(piece + 1);
+      cut_row_.notify_all();
+      bool my_turn = false;
+      const auto flush = [&](char* gathered, std::size_t used) {
+        if (!my_turn) {
+          for (std::size_t t = turn_.load(); t != piece; t = turn_.load()) turn_.wait(t);
+          my_turn = true;
+        }
+        if (error_.load() == 0 && used > 0) {
+          const int error = write_fully(fd_, {gathered, used});
+          if (error != 0) error_.store(error);
+        }
+        return gathered;
+      };
+      const line_view* before = piece > 0 ? &points_[piece - 1].line : nullptr;
+      gather(worker->pointers, count_, options_.unique, worker->heads, worker->losers,
+             worker->buffer, flush, error_, &worker->result,
+             before != nullptr ? before->code : nullptr,
+             before != nullptr ? before->code_length : 0);
+      turn_.store(piece + 1);
+      turn_.notify_all();
+    }
+  }
+
+  [[nodiscard]] int error() const noexcept { return error_.load(); }
+
+ private:
+  const sorted_run* runs_;
+  std::size_t count_;
+  int fd_;
+  merge_options options_;
+  const cut_point* points_;  // pieces - 1 of them: piece i ends after points_[i]
+  std::size_t pieces_;
+  // The cuts where a piece starts, by the piece's parity: piece i's end is
+  // written while piece i + 1 waits for it, and read before piece i + 2's.
+  run_cut* rows_[2];
+  std::atomic<std::size_t> cut_row_{0};  // pieces whose starting cuts are known, minus one
+  std::atomic<std::size_t> turn_{0};     // the piece to be written next
+  std::atomic<int> error_{0};
+};
+
+}  // namespace
+
+merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
+                        const merge_options& options) noexcept {
+  std::size_t bytes = 0;
+  for (std::size_t r = 0; r < count; ++r) bytes += runs[r].size;
+  // Pieces of a few output buffers each; a small output is one piece.
+  constexpr std::size_t PIECE_BYTES = 2 * OUTPUT_BUFFER;
+  std::size_t samples = 0;
+  cut_point* points = nullptr;
+  std::size_t pieces = 1;
+  if (options.second_thread && bytes > 2 * PIECE_BYTES) {
+    points = sample_cut_points(runs, count, &samples);
+    if (points != nullptr) pieces = std::min(bytes / PIECE_BYTES, samples + 1);
+  }
+  merge_result result;
+  if (pieces < 2) {
+    std::free(points);
+    auto* sources = static_cast<memory_source*>(std::malloc((count + 1) * sizeof(memory_source)));
+    auto* pointers = static_cast<line_source**>(std::malloc((count + 1) * sizeof(line_source*)));
+    if (sources == nullptr || pointers == nullptr) {
+      result.out_of_memory = true;
+    } else {
+      for (std::size_t r = 0; r < count; ++r) pointers[r] = new (&sources[r]) memory_source(runs[r]);
+      result = merge_lines(pointers, count, fd, options);
+    }
+    std::free(sources);
+    std::free(pointers);
+    return result;
+  }
+  // The cut points: evenly spaced samples, so pieces hold about as much.
+  cut_point* chosen = points;
+  for (std::size_t i = 1; i < pieces; ++i) chosen[i - 1] = points[i * samples / pieces];
+  auto* first_row = static_cast<run_cut*>(std::calloc(count + 1, sizeof(run_cut)));
+  auto* second_row = static_cast<run_cut*>(std::calloc(count + 1, sizeof(run_cut)));
+  piece_worker first(count), second(count);
+  if (first_row == nullptr || second_row == nullptr || !first.ready() || !second.ready()) {
+    result.out_of_memory = true;
+  } else {
+    piece_merge merge(runs, count, fd, options, chosen, pieces, first_row, second_row);
+    if (!side_by_side([&] { merge.run(0, 2, &first); }, [&] { merge.run(1, 2, &second); })) {
+      merge.run(0, 1, &first);
+    }
+    result.written = first.result.written + second.result.written;
+    result.write_error = merge.error();
+  }
+  std::free(first_row);
+  std::free(second_row);
+  std::free(points);
   return result;
 }
 

@@ -33,11 +33,13 @@ class line_source {
   int error_ = 0;
 };
 
-// The lines of a sorted run in memory.
+// The lines of a sorted run in memory, or of a piece of one: the records
+// from `from` up to `to`.
 class memory_source final : public line_source {
  public:
   explicit memory_source(const sorted_run& run) noexcept
-      : at_(run.records), end_(run.records + run.size), size_(run.size) {}
+      : memory_source(run.records, run.records + run.size) {}
+  memory_source(const char* from, const char* to) noexcept : at_(from), end_(to) {}
 
   [[nodiscard]] bool next(line_view* line) noexcept override {
     if (at_ == end_) return false;
@@ -45,12 +47,13 @@ class memory_source final : public line_source {
     at_ += record_size(*line);
     return true;
   }
-  [[nodiscard]] std::uint64_t text_bytes() const noexcept override { return size_; }
+  [[nodiscard]] std::uint64_t text_bytes() const noexcept override {
+    return static_cast<std::uint64_t>(end_ - at_);
+  }
 
  private:
   const char* at_;
   const char* end_;
-  std::size_t size_;
 };
 
 // How the version of a line is found again in its text, for lines read back
@@ -92,7 +95,7 @@ class file_source final : public line_source {
   std::size_t end_ = 0;
   std::uint64_t read_ = 0;     // bytes of the file read into the buffer so far
   std::uint64_t dropped_ = 0;  // bytes of the file given back
-  std::uint8_t code_[MAX_ORDER_CODE];
+  std::uint8_t code_[ORDER_CODE_ROOM] = {};
 };
 
 struct merge_options {
@@ -114,5 +117,11 @@ struct merge_result {
 // first error.
 [[nodiscard]] merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
                                        const merge_options& options) noexcept;
+
+// merge_lines for sorted runs in memory, which can be cut anywhere: the
+// output is cut into pieces at lines sampled from the runs, and two threads
+// merge alternate pieces side by side, each writing its piece in turn.
+[[nodiscard]] merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
+                                      const merge_options& options) noexcept;
 
 }  // namespace quorbel

@@ -10,38 +10,61 @@ namespace quorbel {
 
 namespace {
 
-// Appends bit fields, most significant bit first, to a byte array.
+// Appends bit fields, most significant bit first, to a byte array: a word
+// at a time, so the array needs 8 bytes of room past the code.
 class bit_sink {
  public:
   explicit bit_sink(std::uint8_t* out) noexcept : out_(out) {}
 
-  // Appends the low `count` bits of `bits`; count is at most 56.
+  // Appends the low `count` bits of `bits`; count is at most 57.
   void put(std::uint64_t bits, unsigned count) noexcept {
-    pending_ = pending_ << count | (bits & ((std::uint64_t{1} << count) - 1));
-    held_ += count;
-    while (held_ >= 8) {
-      held_ -= 8;
-      out_[length_++] = static_cast<std::uint8_t>(pending_ >> held_);
+    bits &= (std::uint64_t{1} << count) - 1;
+    if (count < free_) {
+      word_ |= bits << (free_ - count);
+      free_ -= count;
+      return;
     }
+    const unsigned rest = count - free_;  // bits that go to the next word
+    word_ |= bits >> rest;
+    store();
+    word_ = rest == 0 ? 0 : bits << (64 - rest);
+    free_ = 64 - rest;
   }
 
-  // Appends a byte string whole.
+  // Appends a byte string whole, seven bytes at a time.
   void put_bytes(std::string_view bytes) noexcept {
+    while (bytes.size() >= 7) {
+      std::uint64_t seven = 0;
+      std::memcpy(&seven, bytes.data(), 7);
+      put(to_big_endian(seven) >> 8, 56);
+      bytes.remove_prefix(7);
+    }
     for (const char c : bytes) put(static_cast<unsigned char>(c), 8);
   }
 
-  // Pads the last byte with zero bits; returns the length in bytes.
+  // Pads the last byte; returns the length in bytes.
   std::size_t finish() noexcept {
-    if (held_ > 0) out_[length_++] = static_cast<std::uint8_t>(pending_ << (8 - held_));
-    held_ = 0;
-    return length_;
+    const std::size_t tail = (64 - free_ + 7) / 8;
+    store();
+    return length_ - 8 + tail;
   }
 
  private:
+  static std::uint64_t to_big_endian(std::uint64_t word) noexcept {
+    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(word);
+    return word;
+  }
+
+  void store() noexcept {
+    const std::uint64_t big = to_big_endian(word_);
+    std::memcpy(out_ + length_, &big, 8);
+    length_ += 8;
+  }
+
   std::uint8_t* out_;
-  std::uint64_t pending_ = 0;  // the last held_ bits are not written yet
-  unsigned held_ = 0;
-  std::size_t length_ = 0;
+  std::uint64_t word_ = 0;  // the bits not stored yet, from the top
+  unsigned free_ = 64;      // bits of word_ still free, 1 to 64
+  std::size_t length_ = 0;  // bytes stored
 };
 
 constexpr unsigned CLASS_BITS = 3;
@@ -54,13 +77,12 @@ constexpr std::size_t LONGEST_SHORT_NUMBER = 19;  // digits that always fit 64 b
 void put_number(bit_sink* sink, std::int32_t number) noexcept {
   const auto value = static_cast<std::uint32_t>(number);
   if (number < 0) {
-    sink->put(0, CLASS_BITS);
-    sink->put(value, 32);  // two's complement keeps the order among negatives
+    // Two's complement keeps the order among negatives.
+    sink->put(value, CLASS_BITS + 32);  // class 0
     return;
   }
   const unsigned bytes = (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
-  sink->put(1 + bytes, CLASS_BITS);
-  sink->put(value, 8 * bytes);
+  sink->put(std::uint64_t{1 + bytes} << (8 * bytes) | value, CLASS_BITS + 8 * bytes);
 }
 
 // The magnitude of a number from its significant digits (no leading zeros),
@@ -81,7 +103,7 @@ void put_magnitude(bit_sink* sink, std::string_view digits, bool invert) noexcep
     // Wider than put takes at once: the high half, then the low.
     sink->put((value >> 32) ^ flip, 8 * bytes - 32);
     sink->put(value ^ flip, 32);
-  } else if (bytes > 0) {
+  } else {
     sink->put(value ^ flip, 8 * bytes);
   }
 }

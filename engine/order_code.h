@@ -35,8 +35,11 @@ namespace quorbel {
 inline constexpr std::size_t MAX_ORDER_CODE =
     (4 * (3 + 32) + 1 + 2 + 18 * (MAX_VERSION_LENGTH + 1) + 7) / 8;
 
+// Room for writing a code: the encoder stores whole words.
+inline constexpr std::size_t ORDER_CODE_ROOM = MAX_ORDER_CODE + 8;
+
 // Writes the order code of the version to out, which has room for
-// MAX_ORDER_CODE bytes, and returns its length in bytes (at least 2).
+// ORDER_CODE_ROOM bytes, and returns its length in bytes (at least 2).
 [[nodiscard]] std::size_t encode_order_code(const version_view& version, bool descending,
                                             std::uint8_t* out) noexcept;
 

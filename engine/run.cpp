@@ -101,20 +101,8 @@ bool in_order(const run_key* first, const run_key* last) noexcept {
 
 }  // namespace
 
-std::size_t run_builder::growth_for(std::size_t record) const noexcept {
-  std::size_t growth = 0;
-  if (store_.size() + record > store_.capacity()) {
-    const std::size_t doubled = std::max(store_.capacity() * 2, first_store_);
-    growth += std::max(doubled, store_.size() + record) - store_.capacity();
-  }
-  if (keys_.size() == keys_.capacity()) {
-    growth += std::max(keys_.capacity(), FIRST_KEYS) * sizeof(run_key);
-  }
-  return growth;
-}
-
-bool run_builder::add(const std::uint8_t* code, std::size_t code_length,
-                      std::string_view text) noexcept {
+bool run_builder::add(const version_view& version, std::string_view text) noexcept {
+  const std::size_t code_length = encode_order_code(version, descending_, code_);
   const std::size_t place = store_.size();
   const std::size_t size = RECORD_HEADER + code_length + text.size() + 1;
   if (place > MAX_RUN_STORE - MAX_RECORD) return false;  // the caller ends runs long before
@@ -122,9 +110,9 @@ bool run_builder::add(const std::uint8_t* code, std::size_t code_length,
       !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
     return false;
   }
-  put_record(store_.data() + place, code, code_length, text);
+  put_record(store_.data() + place, code_, code_length, text);
   store_.resize_within(place + size);
-  keys_[keys_.size()] = make_run_key(code, code_length, place);
+  keys_[keys_.size()] = make_run_key(code_, code_length, place);
   keys_.resize_within(keys_.size() + 1);
   return true;
 }
@@ -148,19 +136,28 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   const char* const store = built->store_.data();
   sort_run_keys(first, last, store);
   const std::size_t size = built->store_.size();
+  const std::size_t lines = built->keys_.size();
+  const std::size_t mark_count = (lines + INDEX_STEP - 1) / INDEX_STEP;
   auto* const records = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
-  if (records == nullptr) return false;
+  auto* const marks =
+      static_cast<std::uint32_t*>(std::malloc((mark_count == 0 ? 1 : mark_count) * 4));
+  if (records == nullptr || marks == nullptr) {
+    std::free(records);
+    std::free(marks);
+    return false;
+  }
   // The records lie scattered over the store: ask for them some way ahead.
   constexpr std::ptrdiff_t LOOKAHEAD = 8;
   char* at = records;
-  for (const run_key* k = first; k != last; ++k) {
-    if (last - k > LOOKAHEAD) __builtin_prefetch(store + place_of(k[LOOKAHEAD]));
-    const char* const record = store + place_of(*k);
+  for (std::size_t i = 0; i < lines; ++i) {
+    if (lines - i > LOOKAHEAD) __builtin_prefetch(store + place_of(first[i + LOOKAHEAD]));
+    if (i % INDEX_STEP == 0) marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
+    const char* const record = store + place_of(first[i]);
     const std::size_t length = record_size(read_record(record));
     std::memcpy(at, record, length);
     at += length;
   }
-  *out = {records, size, built->keys_.size()};
+  *out = {records, size, lines, marks};
   built->clear();
   return true;
 }

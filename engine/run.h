@@ -2,6 +2,7 @@
 // then sorted. A line is held as a record: its order code and its text.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 
 #include "engine/memory.h"
 #include "engine/order_code.h"
+
+#include <quorbel/version.h>
 
 namespace quorbel {
 
@@ -87,20 +90,23 @@ inline constexpr std::uint64_t CODE_GOES_ON = std::uint64_t{1} << PLACE_BITS;
 inline constexpr std::size_t MAX_RUN_STORE = std::size_t{1} << PLACE_BITS;
 static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half of low");
 
+// The first `count` bytes (at most 8) at `bytes` as the high bytes of a
+// word, the rest zero.
 [[nodiscard]] inline std::uint64_t big_endian_word(const std::uint8_t* bytes,
                                                    std::size_t count) noexcept {
   std::uint64_t word = 0;
-  for (std::size_t i = 0; i < 8; ++i) word = word << 8 | (i < count ? bytes[i] : 0u);
+  std::memcpy(&word, bytes, count);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
   return word;
 }
 
 [[nodiscard]] inline run_key make_run_key(const std::uint8_t* code, std::size_t length,
                                           std::size_t place) noexcept {
-  std::uint8_t head[KEY_CODE_BYTES] = {};
+  std::uint8_t head[24] = {};
   std::memcpy(head, code, length < KEY_CODE_BYTES ? length : KEY_CODE_BYTES);
   const std::uint64_t goes_on = length > KEY_CODE_BYTES ? CODE_GOES_ON : 0;
   return {big_endian_word(head, 8), big_endian_word(head + 8, 8),
-          big_endian_word(head + 16, 4) | goes_on | place};
+          big_endian_word(head + 16, 8) | goes_on | place};
 }
 
 [[nodiscard]] inline std::size_t place_of(const run_key& key) noexcept {
@@ -115,17 +121,29 @@ static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half
 
 // --- Runs --------------------------------------------------------------------
 
+// Every INDEX_STEP-th record of a sorted run is marked, so that the run can
+// be cut anywhere with a search over the marks and a short walk.
+inline constexpr std::size_t INDEX_STEP = 64;
+
 // The lines of a run in order: their records one after another, in a block
-// of `size` bytes from malloc that release_run gives back.
+// of `size` bytes from malloc, and where every INDEX_STEP-th record starts.
+// release_run gives the memory back.
 struct sorted_run {
   char* records = nullptr;
   std::size_t size = 0;
   std::size_t lines = 0;
+  std::uint32_t* marks = nullptr;  // (lines + INDEX_STEP - 1) / INDEX_STEP of them
 };
 
 inline void release_run(sorted_run* run) noexcept {
   std::free(run->records);
+  std::free(run->marks);
   *run = {};
+}
+
+// The memory a sorted run holds.
+[[nodiscard]] inline std::size_t run_memory(const sorted_run& run) noexcept {
+  return run.size + (run.lines + INDEX_STEP - 1) / INDEX_STEP * sizeof(std::uint32_t);
 }
 
 class run_builder;
@@ -137,14 +155,14 @@ class run_builder;
 // The lines of a run in input order, as they are read.
 class run_builder {
  public:
-  // A run's store starts with room for `first_store` bytes and doubles.
-  explicit run_builder(std::size_t first_store = std::size_t{1} << 14) noexcept
-      : first_store_(first_store) {}
+  // Codes for a descending sort, or an ascending one. The store starts with
+  // room for `first_store` bytes and doubles.
+  explicit run_builder(bool descending, std::size_t first_store = std::size_t{1} << 14) noexcept
+      : descending_(descending), first_store_(first_store) {}
 
-  // Holds the line with the given order code and text (without newline,
-  // at most MAX_LINE_LENGTH bytes); false when memory runs out.
-  [[nodiscard]] bool add(const std::uint8_t* code, std::size_t code_length,
-                         std::string_view text) noexcept;
+  // Holds a line: its version, and the text to write for it (without
+  // newline, at most MAX_LINE_LENGTH bytes). False when memory runs out.
+  [[nodiscard]] bool add(const version_view& version, std::string_view text) noexcept;
 
   [[nodiscard]] std::size_t lines() const noexcept { return keys_.size(); }
   [[nodiscard]] std::size_t bytes() const noexcept { return store_.size(); }
@@ -153,26 +171,21 @@ class run_builder {
   [[nodiscard]] std::size_t held() const noexcept {
     return store_.capacity() + keys_.capacity() * sizeof(run_key);
   }
-  // How much more memory holding one more line of `record` bytes would take.
-  [[nodiscard]] std::size_t growth_for(std::size_t record) const noexcept;
 
   // Forgets the lines, keeping the memory for the next run.
   void clear() noexcept {
     store_.clear();
     keys_.clear();
   }
-  // Gives the memory back.
-  void release() noexcept {
-    store_.release();
-    keys_.release();
-  }
 
  private:
   friend bool sort_run(run_builder* built, sorted_run* out) noexcept;
 
+  bool descending_;
   std::size_t first_store_;
   growable<char> store_;  // records in input order
   growable<run_key> keys_;
+  std::uint8_t code_[ORDER_CODE_ROOM];
 };
 
 // Sorts keys by their integer value, then puts the keys whose codes go on

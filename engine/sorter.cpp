@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <new>
 
@@ -15,26 +14,13 @@ namespace quorbel {
 
 namespace {
 
-// A run's store is a sixteenth of the budget, within these bounds: large
-// enough that runs are few, small enough that the run being filled and the
-// one being sorted take little memory beside the sorted ones.
-constexpr std::size_t SMALLEST_RUN = std::size_t{1} << 12;
-constexpr std::size_t LARGEST_RUN = std::size_t{1} << 23;
-static_assert(LARGEST_RUN + MAX_RECORD <= MAX_RUN_STORE);
-// A run's store starts this large and doubles, so a few lines take little.
-constexpr std::size_t FIRST_STORE = std::size_t{1} << 14;
-// The least bytes of store per line a run allows: keys beyond it would
-// outweigh the texts.
-constexpr std::size_t BYTES_PER_LINE = 16;
-
 // Sources of a merge, built in place in one block.
 template <typename Source>
 class source_array {
  public:
   explicit source_array(std::size_t capacity) noexcept
-      : items_(static_cast<Source*>(std::malloc((capacity == 0 ? 1 : capacity) * sizeof(Source)))),
-        pointers_(static_cast<line_source**>(
-            std::malloc((capacity == 0 ? 1 : capacity) * sizeof(line_source*)))) {}
+      : items_(static_cast<Source*>(std::malloc((capacity + 1) * sizeof(Source)))),
+        pointers_(static_cast<line_source**>(std::calloc(capacity + 1, sizeof(line_source*)))) {}
   source_array(const source_array&) = delete;
   source_array& operator=(const source_array&) = delete;
   ~source_array() {
@@ -68,14 +54,7 @@ sort_status temporary_file(int error) noexcept {
 
 }  // namespace
 
-line_sorter::line_sorter(const sort_options& options) noexcept
-    : options_(options),
-      run_bytes_(options.run_bytes != 0
-                     ? std::min(options.run_bytes, LARGEST_RUN)
-                     : std::clamp(options.memory_budget / 16, SMALLEST_RUN, LARGEST_RUN)),
-      run_lines_(std::max<std::size_t>(run_bytes_ / BYTES_PER_LINE, 1)),
-      builders_{run_builder(std::min(FIRST_STORE, run_bytes_)),
-                run_builder(std::min(FIRST_STORE, run_bytes_))} {
+line_sorter::line_sorter(const sort_options& options) noexcept : options_(options) {
   // Lines can go to disk only when they can be read back.
   if (options_.finder == nullptr) options_.memory_budget = SIZE_MAX;
   if (options_.fan_in < 2) options_.fan_in = 2;
@@ -87,87 +66,38 @@ line_sorter::line_sorter(const sort_options& options) noexcept
 }
 
 line_sorter::~line_sorter() {
-  worker_.wait();
-  release_run(&sorted_);
   for (sorted_run& run : runs_) release_run(&run);
   for (const disk_run& run : disk_runs_) ::close(run.fd);
 }
 
-std::size_t line_sorter::held() const noexcept {
-  // The run being sorted will take as much again as its store.
-  const std::size_t sorting = pending_ ? sorting_bytes_ : 0;
-  return builders_[0].held() + builders_[1].held() + held_in_runs_ + sorting;
+std::size_t line_sorter::spills() const noexcept {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return spills_;
 }
 
-bool line_sorter::finish_sorting() noexcept {
-  if (!pending_) return true;
-  worker_.wait();
-  pending_ = false;
-  if (!sorted_ok_) return false;
-  if (!runs_.push_back(sorted_)) {
-    release_run(&sorted_);
-    return false;
+sort_status line_sorter::hold(std::size_t sequence, run_builder* built,
+                              std::size_t reserve) noexcept {
+  sorted_run run;
+  if (!sort_run(built, &run)) return out_of_memory();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::size_t slot = sequence - first_held_;
+  if (slot >= runs_.size()) {
+    if (!runs_.reserve(slot + 1) || !given_.reserve(slot + 1)) {
+      release_run(&run);
+      return out_of_memory();
+    }
+    for (std::size_t i = runs_.size(); i <= slot; ++i) {
+      runs_[i] = {};
+      given_[i] = false;
+    }
+    runs_.resize_within(slot + 1);
+    given_.resize_within(slot + 1);
   }
-  held_in_runs_ += sorted_.size;
-  sorted_ = {};
-  return true;
-}
-
-void line_sorter::sort_on_the_side(void* sorter) noexcept {
-  auto* self = static_cast<line_sorter*>(sorter);
-  self->sorted_ok_ = sort_run(&self->builders_[1 - self->current_], &self->sorted_);
-}
-
-bool line_sorter::start_sorting() noexcept {
-  if (!finish_sorting()) return false;
-  // The full builder is sorted on the side while the other one fills.
-  sorting_bytes_ = builders_[current_].bytes();
-  current_ = 1 - current_;
-  pending_ = true;
-  if (!options_.second_thread || !worker_.start(sort_on_the_side, this)) {
-    sort_on_the_side(this);  // no second thread: here and now
-  }
-  return true;
-}
-
-bool line_sorter::sort_all() noexcept {
-  // The last run is sorted here while the second thread may still sort the
-  // one before; that one goes first, as it came first.
-  run_builder* const last = &builders_[current_];
-  sorted_run tail;
-  const bool sorted = last->empty() || sort_run(last, &tail);
-  const bool earlier = finish_sorting();
-  if (!sorted || !earlier) {
-    release_run(&tail);
-    return false;
-  }
-  if (tail.records == nullptr) return true;
-  if (!runs_.push_back(tail)) {
-    release_run(&tail);
-    return false;
-  }
-  held_in_runs_ += tail.size;
-  return true;
-}
-
-sort_status line_sorter::add(const version_view& version, std::string_view text) noexcept {
-  const std::size_t code_length = encode_order_code(version, options_.descending, code_);
-  const std::size_t record = RECORD_HEADER + code_length + text.size() + 1;
-  run_builder* builder = &builders_[current_];
-  if (!builder->empty() &&
-      (builder->bytes() + record > run_bytes_ || builder->lines() >= run_lines_)) {
-    if (!start_sorting()) return out_of_memory();
-    builder = &builders_[current_];
-  }
-  // Over the budget with this line: everything held goes to disk first. A
-  // line always fits, even alone over a budget smaller than itself.
-  if (held() + builder->growth_for(record) > options_.memory_budget &&
-      (!builder->empty() || pending_ || !runs_.empty())) {
-    const sort_status spilled = spill();
-    if (!spilled.ok()) return spilled;
-    builder = &builders_[current_];
-  }
-  if (!builder->add(code_, code_length, text)) return out_of_memory();
+  runs_[slot] = run;
+  given_[slot] = true;
+  held_ += run_memory(run);
+  // Over the budget: what can go to disk goes.
+  if (held_ + reserve > options_.memory_budget) return spill();
   return {};
 }
 
@@ -195,26 +125,39 @@ sort_status line_sorter::merge_into(line_source* const* sources, std::size_t cou
 }
 
 sort_status line_sorter::spill() noexcept {
-  if (!sort_all()) return out_of_memory();
-  if (runs_.empty()) return {};
+  // The runs that follow each other from the first block held on; a block
+  // still being read leaves the ones after it for the next time.
+  std::size_t ready = 0;
+  while (ready < runs_.size() && given_[ready]) ++ready;
+  if (ready == 0) return {};
   // Room for the file first, so that a run is never lost between two places.
   if (!disk_runs_.reserve(disk_runs_.size() + 1)) return out_of_memory();
   disk_run spilled{};
   {
-    source_array<memory_source> sources(runs_.size());
+    source_array<memory_source> sources(ready);
     if (!sources.ready()) return out_of_memory();
-    for (const sorted_run& run : runs_) sources.add(run);
+    for (std::size_t i = 0; i < ready; ++i) sources.add(runs_[i]);
     const sort_status status = merge_into(sources.sources(), sources.count(), &spilled);
     if (!status.ok()) return status;
   }
-  for (sorted_run& run : runs_) release_run(&run);
-  runs_.clear();
-  held_in_runs_ = 0;
+  for (std::size_t i = 0; i < ready; ++i) {
+    held_ -= run_memory(runs_[i]);
+    release_run(&runs_[i]);
+  }
+  // The runs after them move to the front.
+  const std::size_t left = runs_.size() - ready;
+  for (std::size_t i = 0; i < left; ++i) {
+    runs_[i] = runs_[ready + i];
+    given_[i] = given_[ready + i];
+  }
+  runs_.resize_within(left);
+  given_.resize_within(left);
+  first_held_ += ready;
   (void)disk_runs_.push_back(spilled);
   ++spills_;
   // Files are merged in tiers, as digits carry: fan_in files that have been
   // through as many merges become one, so every line is written again only
-  // as often as the number of tiers, and few files are open at once.
+  // as often as there are tiers, and few files are open at once.
   for (;;) {
     const std::size_t count = disk_runs_.size();
     if (count < options_.fan_in) break;
@@ -257,32 +200,35 @@ sort_status line_sorter::merge_disk_runs(std::size_t first, std::size_t count) n
 }
 
 sort_status line_sorter::write_sorted(int fd) noexcept {
-  if (!sort_all()) return out_of_memory();
-  while (disk_runs_.size() > options_.fan_in) {
-    const sort_status status = merge_disk_runs(0, options_.fan_in);
-    if (!status.ok()) return status;
-  }
-  source_array<file_source> files(disk_runs_.size());
-  source_array<memory_source> memory(runs_.size());
-  auto* sources = static_cast<line_source**>(
-      std::malloc((disk_runs_.size() + runs_.size() + 1) * sizeof(line_source*)));
-  if (!files.ready() || !memory.ready() || sources == nullptr) {
-    std::free(sources);
-    return out_of_memory();
-  }
-  std::size_t count = 0;
-  for (const disk_run& run : disk_runs_) {
-    file_source& source = files.add(run.fd, run.size, *options_.finder, options_.descending);
-    if (!source.open()) {
-      std::free(sources);
-      return out_of_memory();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  merge_result merged;
+  if (disk_runs_.empty()) {
+    merged = merge_runs(runs_.data(), runs_.size(), fd, {options_.unique, options_.second_thread});
+  } else {
+    while (disk_runs_.size() > options_.fan_in) {
+      const sort_status status = merge_disk_runs(0, options_.fan_in);
+      if (!status.ok()) return status;
     }
-    sources[count++] = &source;
+    source_array<file_source> files(disk_runs_.size());
+    source_array<memory_source> memory(runs_.size());
+    auto* sources = static_cast<line_source**>(
+        std::malloc((disk_runs_.size() + runs_.size() + 1) * sizeof(line_source*)));
+    bool opened = files.ready() && memory.ready() && sources != nullptr;
+    std::size_t count = 0;
+    for (std::size_t i = 0; opened && i < disk_runs_.size(); ++i) {
+      const disk_run& run = disk_runs_[i];
+      file_source& source = files.add(run.fd, run.size, *options_.finder, options_.descending);
+      opened = source.open();
+      sources[count++] = &source;
+    }
+    for (std::size_t i = 0; opened && i < runs_.size(); ++i) sources[count++] = &memory.add(runs_[i]);
+    if (opened) {
+      merged = merge_lines(sources, count, fd, {options_.unique, options_.second_thread});
+    } else {
+      merged.out_of_memory = true;
+    }
+    std::free(sources);
   }
-  for (const sorted_run& run : runs_) sources[count++] = &memory.add(run);
-  const merge_result merged =
-      merge_lines(sources, count, fd, {options_.unique, options_.second_thread});
-  std::free(sources);
   if (merged.out_of_memory) return out_of_memory();
   if (merged.read_error != 0) return temporary_file(merged.read_error);
   if (merged.write_error != 0) return {sort_status::problem::output, merged.write_error};

@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorbel::command_tuning tuning;
   std::vector<std::string> arguments = o.arguments;
   if ((data[0] & 0x80) != 0) {
-    tuning.run_bytes = 1u + 64u * ((data[1] >> 3) & 3u);
+    tuning.block_bytes = 1u + 64u * ((data[1] >> 3) & 3u);
     tuning.fan_in = 2 + ((data[1] >> 5) & 3u);
     arguments.push_back("-S");
     arguments.push_back(std::to_string((data[1] >> 5) & 7u) + "b");

@@ -62,11 +62,11 @@ TEST(allocation, failing_part_way_still_sorts_everything) {
       "2.0.0-beta.11\n2.0.0-beta.2\n2.0.0-beta.2+b\n1.0.0\n"
       "1.0.0-rc.1\n1.0.0-alpha\n1.0.0-" +
       dots + "\n0.9.0\n";
-  const command_tuning many_runs{.run_bytes = 1};
+  const command_tuning many_runs{.block_bytes = 1};
   for (long allowed = 0; allowed <= 60; ++allowed) {
     for (const command_tuning& tuning : {command_tuning{}, many_runs}) {
       SCOPED_TRACE("allocations allowed: " + std::to_string(allowed) +
-                   (tuning.run_bytes == 1 ? ", many runs" : ""));
+                   (tuning.block_bytes == 1 ? ", many runs" : ""));
       const outcome up = run_with_allocations({}, input, allowed, tuning);
       EXPECT_EQ(up.status, 0);
       EXPECT_EQ(up.err, "");

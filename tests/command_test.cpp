@@ -167,9 +167,9 @@ const std::vector<row>& rows() {
 // The ways the engine may hold the lines, down to a run a line, merged two
 // at a time, and one thread doing everything; the inputs of these tests are
 // too small for any of it with the engine's own sizes.
-const command_tuning HELD[] = {{.run_bytes = 1, .fan_in = 2},
-                               {.run_bytes = 40, .fan_in = 3},
-                               {.run_bytes = 40, .second_thread = false}};
+const command_tuning HELD[] = {{.block_bytes = 1, .fan_in = 2},
+                               {.block_bytes = 40, .fan_in = 3},
+                               {.block_bytes = 40, .second_thread = false}};
 
 // Every row once as it is, once for each way of holding the lines, and once
 // more with a budget so small that every few lines go to a temporary file
@@ -181,7 +181,7 @@ TEST(command, rows_in_process) {
     for (const command_tuning& tuning : HELD) check(r, run_in_process(r.args, r.in, tuning));
     std::vector<std::string> spilling = {"-S", "1K"};
     spilling.insert(spilling.end(), r.args.begin(), r.args.end());
-    check(r, run_in_process(spilling, r.in, {.run_bytes = 60, .fan_in = 2}));
+    check(r, run_in_process(spilling, r.in, {.block_bytes = 60, .fan_in = 2}));
   }
 }
 
@@ -228,7 +228,7 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
   }
   const command_tuning alone{.second_thread = false};
   for (const command_tuning& tuning : {command_tuning{}, HELD[0], HELD[1], alone}) {
-    SCOPED_TRACE("run bytes " + std::to_string(tuning.run_bytes));
+    SCOPED_TRACE("block bytes " + std::to_string(tuning.block_bytes));
     const outcome got = run_in_process({}, input, tuning);
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.err, "");

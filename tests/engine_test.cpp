@@ -54,7 +54,7 @@ TEST(order_code, orders_exactly_like_version_compare) {
   const std::vector<std::string> texts = sample_versions(12345, 3000);
   std::vector<std::vector<std::uint8_t>> up, down;
   for (const std::string& text : texts) {
-    std::uint8_t code[MAX_ORDER_CODE];
+    std::uint8_t code[ORDER_CODE_ROOM];
     const std::size_t n = encode_order_code(view_of(text), false, code);
     up.emplace_back(code, code + n);
     const std::size_t m = encode_order_code(view_of(text), true, code);
@@ -117,19 +117,24 @@ TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
   const whole_text_finder finder;
   struct path {
     const char* name;
+    std::size_t block_lines;  // lines in each run
+    bool shuffled;            // runs given out of input order
     sort_options options;
     bool spills;
   };
   const path paths[] = {
-      {"one run", {}, false},
-      {"many runs", {.run_bytes = 3000}, false},
-      {"a run a line", {.run_bytes = 1}, false},
-      {"one thread, many runs", {.run_bytes = 3000, .second_thread = false}, false},
-      {"spilled", {.memory_budget = 30000, .run_bytes = 3000, .fan_in = 2}, true},
+      {"one run", 3000, false, {}, false},
+      {"many runs", 37, false, {}, false},
+      {"a run a line, given out of order", 1, true, {}, false},
+      {"many runs, one thread", 37, false, {.second_thread = false}, false},
+      {"spilled", 37, true, {.memory_budget = 30000, .fan_in = 2}, true},
       {"spilled, one thread",
-       {.memory_budget = 30000, .run_bytes = 3000, .fan_in = 3, .second_thread = false},
+       100,
+       false,
+       {.memory_budget = 30000, .fan_in = 3, .second_thread = false},
        true},
   };
+  version_generator shuffler(99);
   for (const bool descending : {false, true}) {
     for (const bool unique : {false, true}) {
       const std::string expected = expected_output(texts, descending, unique);
@@ -141,8 +146,20 @@ TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
         options.unique = unique;
         options.finder = &finder;
         line_sorter sorter(options);
-        for (const std::string& text : texts) {
-          ASSERT_TRUE(sorter.add(view_of(text), text).ok());
+        std::vector<std::size_t> order;
+        for (std::size_t b = 0; b * p.block_lines < texts.size(); ++b) order.push_back(b);
+        if (p.shuffled) {
+          for (std::size_t i = order.size(); i > 1; --i) {
+            std::swap(order[i - 1], order[shuffler.below(i)]);
+          }
+        }
+        run_builder builder(descending);
+        for (const std::size_t block : order) {
+          const std::size_t end = std::min(texts.size(), (block + 1) * p.block_lines);
+          for (std::size_t i = block * p.block_lines; i < end; ++i) {
+            ASSERT_TRUE(builder.add(view_of(texts[i]), texts[i]));
+          }
+          ASSERT_TRUE(sorter.hold(block, &builder).ok());
         }
         const int out = memfd_create("quorbel-engine-test", MFD_CLOEXEC);
         ASSERT_TRUE(sorter.write_sorted(out).ok());
