@@ -25,11 +25,14 @@ constexpr std::uint64_t DROP_PIECE = std::uint64_t{1} << 20;
 constexpr std::size_t OUTPUT_BUFFER = std::size_t{1} << 20;
 static_assert(OUTPUT_BUFFER > MAX_LINE_LENGTH + 1);
 
-// The current line of each source, with the first bytes of its code as an
-// integer, which decides most comparisons.
+// The current line of each source, with the first 16 bytes of its code as
+// integers, which decide most comparisons (and hold most codes whole).
+constexpr std::size_t HEAD_CODE_BYTES = 16;
+
 struct head {
   line_view line;
-  std::uint64_t prefix = 0;
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
   bool done = true;
 };
 
@@ -74,10 +77,15 @@ class tree_of_losers {
     const head& x = heads_[a];
     const head& y = heads_[b];
     if (x.done || y.done) return !x.done;
-    if (x.prefix != y.prefix) return x.prefix < y.prefix;
-    const int c = compare_order_codes(x.line.code, x.line.code_length, y.line.code,
-                                      y.line.code_length);
-    if (c != 0) return c < 0;
+    if (x.high != y.high) return x.high < y.high;
+    if (x.low != y.low) return x.low < y.low;
+    // Codes that agree so far and both end within it are the same: as
+    // they cannot start one another, they would differ before the end.
+    if (x.line.code_length > HEAD_CODE_BYTES || y.line.code_length > HEAD_CODE_BYTES) {
+      const int c = compare_order_codes(x.line.code, x.line.code_length, y.line.code,
+                                        y.line.code_length);
+      if (c != 0) return c < 0;
+    }
     return a < b;
   }
 
@@ -91,8 +99,9 @@ class tree_of_losers {
 void advance(line_source* source, head* h) noexcept {
   h->done = !source->next(&h->line);
   if (!h->done) {
-    const std::size_t n = h->line.code_length < 8 ? h->line.code_length : 8;
-    h->prefix = big_endian_word(h->line.code, n);
+    const std::size_t n = h->line.code_length;
+    h->high = big_endian_word(h->line.code, n < 8 ? n : 8);
+    h->low = n > 8 ? big_endian_word(h->line.code + 8, n < HEAD_CODE_BYTES ? n - 8 : 8) : 0;
   }
 }
 
@@ -495,13 +504,13 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
   std::size_t bytes = 0;
   for (std::size_t r = 0; r < count; ++r) bytes += runs[r].size;
   // Pieces of a few output buffers each; a small output is one piece.
-  constexpr std::size_t PIECE_BYTES = 2 * OUTPUT_BUFFER;
+  const std::size_t piece_bytes = std::max<std::size_t>(options.piece_bytes, 1);
   std::size_t samples = 0;
   cut_point* points = nullptr;
   std::size_t pieces = 1;
-  if (options.second_thread && bytes > 2 * PIECE_BYTES) {
+  if (options.second_thread && bytes >= 2 * piece_bytes) {
     points = sample_cut_points(runs, count, &samples);
-    if (points != nullptr) pieces = std::min(bytes / PIECE_BYTES, samples + 1);
+    if (points != nullptr) pieces = std::min(bytes / piece_bytes, samples + 1);
   }
   merge_result result;
   if (pieces < 2) {

@@ -18,6 +18,7 @@ class bit_sink {
 
   // Appends the low `count` bits of `bits`; count is at most 57.
   void put(std::uint64_t bits, unsigned count) noexcept {
+    if (count == 0) return;  // a shift by all 64 bits below would be undefined
     bits &= (std::uint64_t{1} << count) - 1;
     if (count < free_) {
       word_ |= bits << (free_ - count);

@@ -35,6 +35,8 @@ struct sort_options {
   std::size_t fan_in = 16;
   // Merge the output with two threads.
   bool second_thread = true;
+  // Output bytes in each piece the two threads merge; tests make it tiny.
+  std::size_t piece_bytes = std::size_t{1} << 21;
 };
 
 // What went wrong, if anything; `error` is the errno where there is one.

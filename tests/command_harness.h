@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,6 +107,10 @@ struct binary_setup {
   int out_fd = -1;                       // with output::given
   rlim_t memory_limit = 0;               // on address space, when not 0
   std::vector<std::string> environment = {};  // NAME=value, added to this one's
+  // When given, feeds the pipe instead of `input`, watching the running
+  // binary: it gets the binary's pid, the pipe's end to write (which it may
+  // leave open; it is closed after) and the memory file of standard error.
+  std::function<void(pid_t, int, int)> conduct = {};
 };
 
 // The high-water mark of a running process's resident memory, or -1.
@@ -175,7 +180,11 @@ inline outcome run_binary(const std::vector<std::string>& args, const binary_set
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   EXPECT_EQ(spawned, 0);
-  if (pipe_ends[0] >= 0) {
+  if (pipe_ends[0] >= 0 && setup.conduct && spawned == 0) {
+    close(pipe_ends[0]);
+    setup.conduct(pid, pipe_ends[1], err);
+    close(pipe_ends[1]);
+  } else if (pipe_ends[0] >= 0) {
     close(pipe_ends[0]);
     const auto send = [&](std::string_view bytes) {
       while (!bytes.empty()) {

@@ -134,6 +134,44 @@ const std::vector<row>& rows() {
       {{"-x"}, "", USAGE, "", 255},
       {{"-qr"}, "", USAGE, "", 255},
       {{"-k", "-h"}, "1.0.0 a\n", "1.0.0 a\n", "", 0},  // -h is the value of -k here
+      {{"-S"}, "1.0.0\n", USAGE, "", 255},
+      {{"-T"}, "1.0.0\n", USAGE, "", 255},
+      {{"--version"}, "1.0.0\n", "quorbel " QUORBEL_VERSION "\n", "", 0},
+      {{"-r", "--version", "-q"}, "", "quorbel " QUORBEL_VERSION "\n", "", 0},
+      // Sizes: digits and a unit (K when none, as in sort), a whole argument.
+      {{"-S", "abc"}, "1.0.0\n", "", "Invalid size: abc\n", 255},
+      {{"-S", ""}, "1.0.0\n", "", "Invalid size: \n", 255},
+      {{"-S", "12X"}, "1.0.0\n", "", "Invalid size: 12X\n", 255},
+      {{"-S", "1KB"}, "1.0.0\n", "", "Invalid size: 1KB\n", 255},
+      {{"-S", "-1"}, "1.0.0\n", "", "Invalid size: -1\n", 255},
+      {{"-S", " 1K"}, "1.0.0\n", "", "Invalid size:  1K\n", 255},
+      {{"-S", "101%"}, "1.0.0\n", "", "Invalid size: 101%\n", 255},
+      {{"-S", "99999999999999999999"}, "1.0.0\n", "", "Invalid size: 99999999999999999999\n", 255},
+      {{"-S", "17179869184T"}, "1.0.0\n", "", "Invalid size: 17179869184T\n", 255},
+      {{"-S", "0"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      {{"-S", "64b"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      {{"-S", "1k", "-S", "2M"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      {{"-S", "3g"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      {{"-S", "5%"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      // Distinct versions: the first line, in input order, of each group.
+      {{"-u"},
+       "1.2.3+b\n1.0.0\n1.2.3\n1.2.3.0\nx\n1.0.0+a\n",
+       "1.0.0\n1.2.3+b\n",
+       "Invalid semver: x\n",
+       0},
+      {{"-u", "-r", "-v", "-k", "2"},
+       "a 1.2.3+b\nb 1.0.0\nc 1.2.3\nd 1.2.3.0\ne 1.0.0+a\n",
+       "1.2.3+b\n1.0.0\n",
+       "",
+       0},
+      // A leading v or V before a digit, printed as written.
+      {{"-l"},
+       "v1.10.0\nV1.2.0\n1.9.0\nv\nvx1\nv-1\nv1.2.0-rc.1\n",
+       "v1.2.0-rc.1\nV1.2.0\n1.9.0\nv1.10.0\n",
+       "Invalid semver: v\nInvalid semver: vx1\nInvalid semver: v-1\n",
+       0},
+      {{"-l", "-r", "-v", "-k", "2"}, "a v1.0.0\nb 2.0.0\n", "2.0.0\nv1.0.0\n", "", 0},
+      {{"-l", "-u"}, "v1.0.0\n1.0.0\nV1.0.0+b\n", "v1.0.0\n", "", 0},
       // Lines.
       {{}, "\n\n1.0.0\n\n", "1.0.0\n", "", 0},
       {{}, "2.0.0\n1.2.3", "1.2.3\n2.0.0\n", "", 0},
@@ -258,6 +296,33 @@ TEST(binary, rows) {
 TEST(binary, messages_come_before_the_output) {
   const outcome got = run_binary({}, {.input = "2.0.0\nx\n1.0.0\ny\n", .out = binary_setup::output::into_stderr});
   EXPECT_EQ(got.err, "Invalid semver: x\nInvalid semver: y\n1.0.0\n2.0.0\n");
+  EXPECT_EQ(got.status, 0);
+}
+
+// The bytes of a file some other process is writing, leaving its offset be.
+std::string peek(int fd) {
+  std::string text;
+  char block[4096];
+  for (ssize_t n; (n = pread(fd, block, sizeof block, static_cast<off_t>(text.size()))) > 0;) {
+    text.append(block, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+TEST(binary, a_message_shows_as_soon_as_the_input_pauses) {
+  bool shown_while_waiting = false;
+  const outcome got = run_binary({}, {.conduct = [&](pid_t, int in, int err) {
+    ASSERT_EQ(write(in, "x\n2.0.0\n", 8), 8);
+    // The input stays open: the message must come while quorbel waits.
+    for (int tries = 0; tries < 1000 && !shown_while_waiting; ++tries) {
+      shown_while_waiting = peek(err) == "Invalid semver: x\n";
+      if (!shown_while_waiting) usleep(10000);
+    }
+    ASSERT_EQ(write(in, "y\n1.0.0\n", 8), 8);
+  }});
+  EXPECT_TRUE(shown_while_waiting);
+  EXPECT_EQ(got.out, "1.0.0\n2.0.0\n");
+  EXPECT_EQ(got.err, "Invalid semver: x\nInvalid semver: y\n");
   EXPECT_EQ(got.status, 0);
 }
 

@@ -127,6 +127,7 @@ TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
       {"many runs", 37, false, {}, false},
       {"a run a line, given out of order", 1, true, {}, false},
       {"many runs, one thread", 37, false, {.second_thread = false}, false},
+      {"many runs, merged in small pieces", 37, true, {.piece_bytes = 700}, false},
       {"spilled", 37, true, {.memory_budget = 30000, .fan_in = 2}, true},
       {"spilled, one thread",
        100,

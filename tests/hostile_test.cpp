@@ -2,12 +2,18 @@
 // lines, millions of lines, absurd fields, stray bytes inside versions, a
 // closed output and a directory as input. The command must stay up, keep
 // its memory small, drop nothing it should keep and say what went wrong.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstddef>
+#include <cstdlib>
+#include <thread>
 #include <random>
 #include <string>
 #include <string_view>
@@ -247,6 +253,112 @@ TEST(hostile, directory_as_standard_input_is_a_read_error) {
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "Read error: Is a directory\n");
   }
+}
+
+// A directory of the test's own, removed at the end.
+class scratch_directory {
+ public:
+  scratch_directory() {
+    char name[] = "/tmp/quorbel-test-XXXXXX";
+    if (mkdtemp(name) != nullptr) path_ = name;
+  }
+  scratch_directory(const scratch_directory&) = delete;
+  scratch_directory& operator=(const scratch_directory&) = delete;
+  ~scratch_directory() {
+    if (!path_.empty()) rmdir(path_.c_str());
+  }
+  [[nodiscard]] const std::string& path() const { return path_; }
+
+  // The names in it.
+  [[nodiscard]] std::vector<std::string> names() const {
+    std::vector<std::string> found;
+    DIR* dir = opendir(path_.c_str());
+    if (dir == nullptr) return {"(cannot be read)"};
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") found.push_back(name);
+    }
+    closedir(dir);
+    return found;
+  }
+
+ private:
+  std::string path_;
+};
+
+// Lines that go to temporary files under a budget of a few kilobytes.
+std::string spilling_lines(int count) {
+  std::string input;
+  for (int i = count; i > 0; --i) input += "pkg" + std::to_string(i) + " 1." + std::to_string(i) + ".0\n";
+  return input;
+}
+
+TEST(hostile, temporary_files_that_cannot_be_made_or_written_are_an_error_and_no_output) {
+  const std::string input = spilling_lines(30000);  // about 500 kB
+  struct place {
+    const char* name;
+    unsigned long flags;  // of the small file system mounted there, if any
+    bool mounted;
+    std::string err;
+  };
+  const place places[] = {
+      {"a full disk", 0, true, "Temporary file error: No space left on device\n"},
+      {"a read-only file system", MS_RDONLY, true, "Temporary file error: Read-only file system\n"},
+      {"a directory that is not there", 0, false,
+       "Temporary file error: No such file or directory\n"},
+  };
+  for (const place& p : places) {
+    SCOPED_TRACE(p.name);
+    scratch_directory directory;
+    ASSERT_FALSE(directory.path().empty());
+    std::string where = directory.path();
+    if (p.mounted &&
+        mount("tmpfs", where.c_str(), "tmpfs", p.flags, "size=64k,mode=0777") != 0) {
+      std::printf("skipped %s: mounting a file system needs root\n", p.name);
+      continue;
+    }
+    if (!p.mounted) where += "/not-there";
+    const outcome got = run_binary({"-k", "2", "-S", "4K", "-T", where}, {.input = input});
+    if (p.mounted) umount(where.c_str());
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, p.err);
+  }
+}
+
+TEST(hostile, no_temporary_file_is_left_behind_not_even_after_kill) {
+  const std::string input = spilling_lines(30000);
+  scratch_directory directory;
+  ASSERT_FALSE(directory.path().empty());
+  const std::vector<std::string> args = {"-k", "2", "-q", "-S", "4K", "-T", directory.path()};
+  const outcome done = run_binary(args, {.input = input});
+  EXPECT_EQ(done.status, 0);
+  EXPECT_EQ(done.out.size(), input.size());
+  EXPECT_TRUE(directory.names().empty());
+
+  // Killed while it holds temporary files: they must go with it.
+  bool held_files = false;
+  const outcome killed = run_binary(args, {.conduct = [&](pid_t pid, int in, int) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (int round = 0; round < 2000 && !held_files; ++round) {
+      if (write(in, input.data(), 4096) != 4096) break;
+      DIR* dir = opendir(fds.c_str());
+      while (dir != nullptr && !held_files) {
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) break;
+        char target[4096] = {};
+        const std::string link = fds + "/" + entry->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
+          held_files = std::string(target).find(directory.path()) == 0;
+        }
+      }
+      if (dir != nullptr) closedir(dir);
+    }
+    kill(pid, SIGKILL);
+  }});
+  EXPECT_TRUE(held_files) << "it never held a temporary file";
+  EXPECT_EQ(killed.status, 128 + SIGKILL);
+  EXPECT_TRUE(directory.names().empty());
 }
 
 }  // namespace
