@@ -195,9 +195,9 @@ struct version_range {
 
 // Parses the text into *range: 0, or -1 with *range unchanged when the text is
 // invalid or memory runs out. *stopped_at, unless null, receives the text's
-// length on success, the offset of the first byte that no valid range could
-// have there on an invalid text (the length when it ends too soon), and
-// std::string_view::npos when memory ran out.
+// length (to its first zero byte) on success, on an invalid text the offset of
+// the first byte that no valid range could have there (the length when the
+// text ends too soon), and std::string_view::npos when memory ran out.
 [[nodiscard]] QUORBEL_EXPORT int version_range_parse(std::string_view text, version_range* range,
                                                      std::size_t* stopped_at) noexcept;
 
