@@ -20,6 +20,15 @@ int main() {
   std::printf("satisfies ^1.4.0: %d\n", quorbel::version_matches(installed, wanted, "^"));
   std::printf("satisfies >=1.4.0: %d\n", quorbel::version_matches(installed, wanted, ">="));
 
+  // A range is parsed once, then tested against any number of versions.
+  quorbel::version_range range;
+  std::size_t stopped = 0;
+  if (quorbel::version_range_parse(">=1.2 <2 || ^3.1", &range, &stopped) == 0) {
+    std::printf("in >=1.2 <2 || ^3.1: %d, with pre-releases let in: %d\n",
+                quorbel::version_satisfies(installed, range),
+                quorbel::version_satisfies(installed, range, 1));
+  }
+
   // Rendering appends to what the string already holds.
   std::string text = "next: ";
   quorbel::version_bump_minor(&wanted);

@@ -1,6 +1,7 @@
 // The command when operator new fails part-way: a second thread is a
 // shortcut, and without it the output must still be complete and in order.
 // The command's and the engine's own memory comes from malloc and stays.
+// Also the library's ranges: parsing fails cleanly, matching never allocates.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <quorbel/version.h>
 #include "cli/command.h"
 #include "tests/command_harness.h"
 
@@ -76,6 +78,34 @@ TEST(allocation, failing_part_way_still_sorts_everything) {
       EXPECT_EQ(down.out, descending);
     }
   }
+}
+
+TEST(allocation, a_range_parse_that_runs_out_of_memory_changes_nothing) {
+  const std::string_view text = ">=1.2.3-rc.1 <2 || ^3.0.0-beta || 4.x";
+  version_record release, prerelease;
+  ASSERT_EQ(version_parse("1.0.0", &release), 0);
+  ASSERT_EQ(version_parse("3.1.0-beta", &prerelease), 0);
+  version_range range;
+  for (long allowed = 0;; ++allowed) {
+    SCOPED_TRACE("allocations allowed: " + std::to_string(allowed));
+    ASSERT_EQ(version_range_parse("1", &range, nullptr), 0);
+    std::size_t stopped = 0;
+    allocations_left = allowed;
+    const int result = version_range_parse(text, &range, &stopped);
+    allocations_left = -1;
+    if (result == 0) break;
+    EXPECT_EQ(stopped, std::string_view::npos);
+    EXPECT_EQ(range.alternatives.size(), 1U);
+    ASSERT_LT(allowed, 100);
+  }
+  // Any allocation now throws, and escaping a noexcept function ends the test.
+  allocations_left = 0;
+  const int matched[] = {version_satisfies(release, range), version_satisfies(prerelease, range),
+                         version_satisfies(prerelease, range, 1)};
+  allocations_left = -1;
+  EXPECT_EQ(matched[0], 0);
+  EXPECT_EQ(matched[1], 0);
+  EXPECT_EQ(matched[2], 1);
 }
 
 }  // namespace

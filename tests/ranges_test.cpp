@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "tests/version_testing.h"
 #include "version/internal.h"
 
 namespace quorbel {
@@ -94,6 +95,160 @@ TEST(caret_match, compares_signed_numbers) {
   EXPECT_EQ(caret_match({1, -2147483647 - 1, 5, 0, {}, {}, {}}, y), 0);
   EXPECT_EQ(caret_match({1, 0, -1, 0, {}, {}, {}}, y), 0);
   EXPECT_EQ(caret_match({0, -5, 3, 0, {}, {}, {}}, {0, -5, -3, 0, {}, {}, {}}), 1);
+}
+
+struct satisfies_row {
+  std::string_view range, version;
+  int held_back, let_in;  // without and with pre-releases let in
+};
+
+TEST(version_satisfies, desugars_the_range_grammar) {
+  const satisfies_row rows[] = {
+      // Every version; pre-releases only when let in.
+      {"", "0.0.0", 1, 1},
+      {" * ", "1.2.3-rc", 0, 1},
+      {"X", "4294967295.0.0", 1, 1},
+      {"1 ||", "5.0.0", 1, 1},
+      {">*", "0.0.0", 0, 0},
+      {"<*", "0.0.0-rc", 0, 0},
+      // Exact versions: a missing fourth is 0, the build never counts.
+      {"1.2.3", "1.2.3.0+b", 1, 1},
+      {"=v1.2.3+build", "1.2.3", 1, 1},
+      {"1.2.3", "1.2.3.1", 0, 0},
+      {"1.2.3", "1.2.3-rc", 0, 0},
+      {"= 1.2.3.4", "1.2.3.4", 1, 1},
+      // Partial versions cover their prefix; their first pre-releases when let in.
+      {"1.2", "1.2.9.9", 1, 1},
+      {"1.2", "1.2.0-rc.1", 0, 1},
+      {"1.*.X", "1.0.0", 1, 1},
+      {"1.2.3.x", "1.2.3.9", 1, 1},
+      {"1.2.3.x", "1.2.3.0-rc", 0, 1},
+      {"1.2.3.x", "1.2.4", 0, 0},
+      {"1", "2.0.0--5", 0, 0},
+      {"1", "2.0.0-", 0, 0},
+      {"4294967297.x", "1.5.0", 1, 1},
+      {">1", "2.0.0-rc", 0, 1},
+      {">1.2.x", "1.3.0", 1, 1},
+      {">=1.2", "1.2.0", 1, 1},
+      {">=1.2", "1.2.0-rc", 0, 1},
+      {"<1.2", "1.1.9-rc", 0, 1},
+      {"<1.2", "1.2.0-rc", 0, 0},
+      {"<=1.2", "1.2.9.9", 1, 1},
+      {"<=1.2", "1.3.0-rc", 0, 0},
+      {">2147483647", "2147483647.9.9", 0, 0},
+      {"<=2147483647", "2147483647.9.9", 1, 1},
+      // Full versions compare by precedence, and their lower bounds never move.
+      {">1.2.3", "1.2.3", 0, 0},
+      {">1.2.3", "1.2.3.1", 1, 1},
+      {">=1.2.3", "1.2.3-rc", 0, 0},
+      {"<2.0.0", "2.0.0-rc", 0, 1},
+      {"<=1.2.3", "1.2.3+b", 1, 1},
+      // ^ keeps the left-most non-zero number; its upper bound is below every
+      // pre-release of the next release.
+      {"^1.2.3", "1.9.0", 1, 1},
+      {"^1.2.3", "1.2.2", 0, 0},
+      {"^1.2.3", "2.0.0-rc.1", 0, 0},
+      {"^1.2.3", "2.0.0--1", 0, 0},
+      {"^0.2.3", "0.3.0", 0, 0},
+      {"^0.0.3", "0.0.3.9", 1, 1},
+      {"^0.0.3", "0.0.4", 0, 0},
+      {"^0.0.x", "0.0.9", 1, 1},
+      {"^0.0", "0.1.0", 0, 0},
+      {"^1.x", "2.0.0", 0, 0},
+      {"^0.x", "1.0.0-rc", 0, 0},
+      {"^1.2", "1.2.0-rc", 0, 1},
+      {"^ 1.2.3.4", "1.2.3.3", 0, 0},
+      {"^0.0.0.4", "0.0.0.4", 1, 1},
+      {"^0.0.0.4", "0.0.0.5", 0, 0},
+      {"^0.0.0", "0.0.0.7", 1, 1},
+      {"^0.0.0", "0.0.1", 0, 0},
+      {"^0.0.0.0", "0.0.0.1", 0, 0},
+      {"^2147483647.0.0", "2147483647.9.0", 1, 1},
+      // ~ keeps the minor when one is written, else the major.
+      {"~1.2.3", "1.2.9", 1, 1},
+      {"~1.2.3", "1.3.0-rc", 0, 0},
+      {"~1", "1.9.0", 1, 1},
+      {"~1", "2.0.0", 0, 0},
+      {"~> 1.2", "1.2.7", 1, 1},
+      {"~1.2.3.4", "1.2.3.3", 0, 0},
+      {"~1.2.3.4", "1.2.9", 1, 1},
+      {"~0.0.1", "0.0.9", 1, 1},
+      // Hyphen ranges: inclusive; a partial upper end covers its prefix.
+      {"1.2.3 - 2.3.4", "2.3.4", 1, 1},
+      {"1.2.3 - 2.3.4", "2.3.5", 0, 0},
+      {"1.2.3 - 2.3.4", "2.3.4-rc", 0, 1},
+      {"1.2 - 2.3.4", "1.2.0-rc", 0, 1},
+      {"1.2.3 - 2.3", "2.3.9", 1, 1},
+      {"1.2.3 - 2.3", "2.4.0-rc", 0, 0},
+      {"1.2.3.4 - 1.2.3.6", "1.2.3.7", 0, 0},
+      {"* - 2", "0.0.1", 1, 1},
+      {"v1 -\t=v2", "2.9.9", 1, 1},
+      {"1.2.3-rc - 2", "1.2.3-rc.1", 1, 1},
+      {"1 - 2.0.0-rc", "2.0.0-beta", 1, 1},
+      // Pre-releases pass where a comparator names the same four numbers.
+      {">=1.2.3-beta.2", "1.2.3-rc.1", 1, 1},
+      {">=1.2.3-beta.2", "1.2.4-rc.1", 0, 1},
+      {">=1.2.3-beta.2", "1.2.3-beta.1", 0, 0},
+      {">=1.2.3.4-rc", "1.2.3.5-rc", 0, 1},
+      {"^1.2.3-rc", "1.2.3-rc.1", 1, 1},
+      {"<2.0.0-0", "2.0.0--5", 1, 1},
+      {">=1.2.3-rc <2", "1.2.3-rc.1", 1, 1},
+      {">=1.2.3-rc >=1.2", "1.2.3-rc.1", 1, 1},
+      {">=1.2.0-rc >=1.2", "1.2.0-rc.1", 0, 1},
+      // Comparators narrow one another; alternatives widen.
+      {">1.2.3 >=1.2.3", "1.2.3", 0, 0},
+      {"<=2.0.0 <2.0.0", "2.0.0", 0, 0},
+      {">2 <1", "1.5.0", 0, 0},
+      {">= v1.2 \t<3", "2.9.9", 1, 1},
+      {" \n>=1.2\r\n<3 ", "3.0.0", 0, 0},
+      {"1||3", "3.1.0", 1, 1},
+      {"^1 || ^2.0.0-rc", "1.5.0-rc", 0, 1},
+      {"<1 || >=2.0.0-rc", "2.0.0-rc.2", 1, 1},
+      {std::string_view(">=2\0 <1", 7), "2.0.0", 1, 1},
+  };
+  for (const satisfies_row& row : rows) {
+    SCOPED_TRACE("'" + std::string(row.range) + "' on " + std::string(row.version));
+    version_range range;
+    std::size_t stopped = 0;
+    ASSERT_EQ(version_range_parse(row.range, &range, &stopped), 0);
+    EXPECT_EQ(stopped, until_zero(row.range).size());
+    const version_record record = testing::parsed(row.version);
+    version_view view;
+    ASSERT_EQ(version_parse_view(row.version, &view), 0);
+    EXPECT_EQ(version_satisfies(record, range), row.held_back);
+    EXPECT_EQ(version_satisfies(view, range), row.held_back);
+    EXPECT_EQ(version_satisfies(record, range, 1), row.let_in);
+    EXPECT_EQ(version_satisfies(view, range, 1), row.let_in);
+  }
+}
+
+TEST(version_range_parse, points_at_the_byte_where_the_text_stops_making_sense) {
+  const std::string long_number = "1." + std::string(MAX_COMPONENT_LENGTH + 1, '7');
+  const std::string long_version = "v1.2.3-" + std::string(MAX_VERSION_LENGTH, 'a');
+  const std::pair<std::string_view, std::size_t> rows[] = {
+      {">=", 2},        {">=>1", 2},       {"==1", 1},          {"<>1", 1},   {"~ >1", 2},
+      {"1..2", 2},      {"1.", 2},         {"1.2a", 3},         {"x1", 1},    {"1.x.3", 4},
+      {"1.2.3.4.5", 7}, {"1.2-rc", 3},     {"1.x-rc", 3},       {"1 -", 3},   {"- 1", 0},
+      {"1 -2", 3},      {">=1 - 2", 4},    {"1 - 2 - 3", 6},    {"1 | 2", 3}, {"1 ||| 2", 5},
+      {">=1<2", 3},     {"1.2.3 !", 6},    {"1.2.3-rc!", 8},    {"v", 1},     {"vv1", 1},
+      {"^1 -", 3},      {long_number, 52}, {long_version, 256},
+  };
+  for (const auto& [text, offset] : rows) {
+    SCOPED_TRACE(std::string(text));
+    version_range range;
+    ASSERT_EQ(version_range_parse("1.2.3", &range, nullptr), 0);
+    std::size_t stopped = 0;
+    EXPECT_EQ(version_range_parse(text, &range, &stopped), -1);
+    EXPECT_EQ(stopped, offset);
+    EXPECT_EQ(version_range_parse(text, &range, nullptr), -1);
+    // The range parsed before is still there.
+    EXPECT_EQ(range.alternatives.size(), 1U);
+    EXPECT_EQ(version_satisfies(testing::parsed("1.2.3"), range), 1);
+  }
+}
+
+TEST(version_satisfies, a_range_never_parsed_matches_nothing) {
+  EXPECT_EQ(version_satisfies(testing::parsed("1.2.3"), version_range{}, 1), 0);
 }
 
 }  // namespace

@@ -49,6 +49,15 @@ int main() {
   expect(quorbel::version_parse("1.2.0+other", &same) == 0 && seen.count(same) == 1,
          "a map finds 1.2.0 whatever its build");
 
+  quorbel::version_range range;
+  std::size_t stopped = 0;
+  expect(quorbel::version_range_parse("^1.2.0-rc || >=1.10 <2", &range, &stopped) == 0 &&
+             quorbel::version_satisfies(records[2], range) == 1 &&
+             quorbel::version_satisfies(records[3], range) == 1,
+         "1.2.0-rc.1 and 1.9.0 satisfy ^1.2.0-rc || >=1.10 <2");
+  expect(quorbel::version_range_parse(">=1 <", &range, &stopped) == -1 && stopped == 5,
+         ">=1 < stops at its end");
+
   std::printf("%s\n", sorted.str().c_str());
   return failures == 0 ? 0 : 1;
 }
