@@ -67,6 +67,16 @@ int refuse(const command_streams& streams, std::string_view what, std::string_vi
 
 int sort_lines(const sort_settings& settings, const command_streams& streams,
                const command_tuning& tuning) noexcept {
+  version_range range;
+  if (settings.range != nullptr) {
+    std::size_t stopped = 0;
+    if (version_range_parse(settings.range, &range, &stopped) != 0) {
+      if (stopped == std::string_view::npos) {
+        return report(streams, {sort_status::problem::out_of_memory, 0});
+      }
+      return refuse(streams, "Invalid range: ", settings.range);
+    }
+  }
   std::size_t budget = 0;
   if (settings.size != nullptr) {
     const auto size = parse_size(settings.size);
@@ -97,7 +107,8 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
       tuning.block_bytes != 0 ? tuning.block_bytes : std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   reading.second_thread = tuning.second_thread;
   // Every message is written before the output.
-  const read_outcome read = read_lines(streams.in, settings, streams.err, reading, &sorter);
+  const read_outcome read = read_lines(streams.in, settings, settings.range != nullptr ? &range : nullptr,
+                                      streams.err, reading, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:

@@ -191,6 +191,7 @@ class block_reader {
 struct shared_reading {
   const sort_settings& settings;
   line_rules rules;
+  const version_range* range;  // null: every version
   line_sorter* sorter;
   block_reader* reader;
   message_order* messages;  // null when quiet
@@ -293,6 +294,11 @@ class block_worker {
       }
       return;
     }
+    const version_range* range = shared_->range;
+    if (range != nullptr &&
+        version_satisfies(version_, *range, settings_.prereleases_match ? 1 : 0) == 0) {
+      return;  // not asked for: no message, it is no error
+    }
     if (!builder_.add(version_, settings_.versions_only ? *field : line)) {
       status_ = {sort_status::problem::out_of_memory, 0};
     }
@@ -345,13 +351,14 @@ bool held_text_finder::find(std::string_view text, version_view* version) const 
   return field && parse_field(rules_, *field, version) == 0;
 }
 
-read_outcome read_lines(int fd, const sort_settings& settings, int messages,
-                        const read_options& options, line_sorter* sorter) noexcept {
+read_outcome read_lines(int fd, const sort_settings& settings, const version_range* range,
+                        int messages, const read_options& options, line_sorter* sorter) noexcept {
   message_order order(messages);
   message_order* const ordered = settings.quiet ? nullptr : &order;
   block_reader reader(fd, options.block_bytes, ordered);
   shared_reading shared{settings,
                         {settings.separator, settings.field, settings.v_prefix},
+                        range,
                         sorter,
                         &reader,
                         ordered,

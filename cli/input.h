@@ -61,8 +61,11 @@ struct read_options {
 // Reads all of fd, handing the accepted lines to the sorter and reporting
 // the others on fd `messages` (unless quiet). Messages are written before
 // every read that may wait, so each shows as soon as its line is in, even
-// when the input then pauses, and all of them before this returns.
-[[nodiscard]] read_outcome read_lines(int fd, const sort_settings& settings, int messages,
+// when the input then pauses, and all of them before this returns. With a
+// range (may be null), only the versions that satisfy it are kept; the others
+// are left out without a message.
+[[nodiscard]] read_outcome read_lines(int fd, const sort_settings& settings,
+                                      const version_range* range, int messages,
                                       const read_options& options, line_sorter* sorter) noexcept;
 
 }  // namespace quorbel

@@ -24,6 +24,10 @@ constexpr std::uint64_t DROP_PIECE = std::uint64_t{1} << 20;
 // Output is gathered in buffers this large, a line always fits.
 constexpr std::size_t OUTPUT_BUFFER = std::size_t{1} << 20;
 static_assert(OUTPUT_BUFFER > MAX_LINE_LENGTH + 1);
+// A thread that merges pieces gathers a whole piece before its turn to
+// write comes, so that it never waits with work left: its buffer holds a
+// few pieces.
+constexpr std::size_t PIECE_BUFFER = std::size_t{1} << 22;
 
 // The current line of each source, with the first 16 bytes of its code as
 // integers, which decide most comparisons (and hold most codes whole).
@@ -156,7 +160,8 @@ class handoff {
 // `before` (may be null) is the code of the line before the first.
 template <typename Flush>
 void gather(line_source* const* sources, std::size_t count, bool unique, head* heads,
-            std::size_t* losers, char* buffer, Flush flush, const std::atomic<int>& stop,
+            std::size_t* losers, char* buffer, std::size_t capacity, Flush flush,
+            const std::atomic<int>& stop,
             merge_result* result, const std::uint8_t* before = nullptr,
             std::size_t before_length = 0) noexcept {
   for (std::size_t i = 0; i < count; ++i) {
@@ -183,7 +188,7 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
                           compare_order_codes(last_code, last_length, h.line.code,
                                               h.line.code_length) == 0;
     if (!repeated) {
-      if (h.line.text_length > OUTPUT_BUFFER - used) {
+      if (h.line.text_length > capacity - used) {
         buffer = flush(buffer, used);
         used = 0;
         if (stop.load() != 0) break;
@@ -295,7 +300,7 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
       };
       shared = side_by_side(
           [&] {
-            gather(sources, count, options.unique, heads, losers, out.take(0), flush,
+            gather(sources, count, options.unique, heads, losers, out.take(0), OUTPUT_BUFFER, flush,
                    out.failed(), &result);
             // Let the writer finish: END after the last buffer.
             out.give(slot, handoff::END);
@@ -313,7 +318,8 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
         }
         return buffer;
       };
-      gather(sources, count, options.unique, heads, losers, buffers[0], flush, stop, &result);
+      gather(sources, count, options.unique, heads, losers, buffers[0], OUTPUT_BUFFER, flush, stop,
+             &result);
     }
   }
   std::free(heads);
@@ -398,7 +404,7 @@ class piece_worker {
         starts(static_cast<run_cut*>(std::malloc((count + 1) * sizeof(run_cut)))),
         sources(static_cast<memory_source*>(std::malloc((count + 1) * sizeof(memory_source)))),
         pointers(static_cast<line_source**>(std::malloc((count + 1) * sizeof(line_source*)))),
-        buffer(static_cast<char*>(std::malloc(OUTPUT_BUFFER))) {}
+        buffer(static_cast<char*>(std::malloc(PIECE_BUFFER))) {}
   piece_worker(const piece_worker&) = delete;
   piece_worker& operator=(const piece_worker&) = delete;
   ~piece_worker() {
@@ -472,7 +478,7 @@ class piece_merge {
       };
       const line_view* before = piece > 0 ? &points_[piece - 1].line : nullptr;
       gather(worker->pointers, count_, options_.unique, worker->heads, worker->losers,
-             worker->buffer, flush, error_, &worker->result,
+             worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
              before != nullptr ? before->code : nullptr,
              before != nullptr ? before->code_length : 0);
       turn_.store(piece + 1);

@@ -104,7 +104,7 @@ struct merge_options {
   // Gather with one thread while another writes, for large merges.
   bool second_thread = true;
   // Output bytes in each piece that merge_runs cuts; tests make it tiny.
-  std::size_t piece_bytes = std::size_t{1} << 21;
+  std::size_t piece_bytes = std::size_t{1} << 20;
 };
 
 struct merge_result {

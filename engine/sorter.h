@@ -36,7 +36,7 @@ struct sort_options {
   // Merge the output with two threads.
   bool second_thread = true;
   // Output bytes in each piece the two threads merge; tests make it tiny.
-  std::size_t piece_bytes = std::size_t{1} << 21;
+  std::size_t piece_bytes = std::size_t{1} << 20;
 };
 
 // What went wrong, if anything; `error` is the errno where there is one.
