@@ -172,6 +172,7 @@ free_bytes() {  # directory: the bytes its file system has free for us
 # The wall time is GNU time's (10 ms steps), free of the sampling's delay.
 measure_spill() {  # name input tmpdir
   local pid free0 free used peak_du=0 peak_drop=0 rss cpu wall status=0
+  [[ -z $(ls -A "$3") ]] || die "$3 is not empty before $1 starts"
   free0=$(free_bytes "$3")
   TMPDIR=$3 "$TIME" -v -o "$SCRATCH/time" "${CMD[@]}" <"$2" >/dev/null &
   pid=$!
@@ -424,7 +425,8 @@ run_spill() {
   mkdir -p "$tmp_q" "$tmp_s"
   read -r input lines bytes < <(prepare packages "$SPILL_LINES")
   local quorbel_spills=1
-  if [[ $(accepts -S "$SPILL_BUDGET" -T "$tmp_q") == 0 ]]; then
+  mkdir -p "$SCRATCH/tmp-probe"
+  if [[ $(accepts -S "$SPILL_BUDGET" -T "$SCRATCH/tmp-probe") == 0 ]]; then
     quorbel_spills=0
     note "quorbel rejects -S or -T: only sort is timed"
   fi
