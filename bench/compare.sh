@@ -37,11 +37,12 @@
 # `quorbel -k 2 -q -S 256M -T DIR` against `LC_ALL=C sort -S 256M -T DIR
 # -t ' ' -k2,2V`, and then quorbel alone with budgets 1, 2, 4 and 8 times
 # smaller than the input. Each command gets a private, empty temporary
-# directory (also its TMPDIR); every 0.1 s the script samples its size
-# (du -sb, which misses files already unlinked) and the drop of the free
-# space of its file system (which sees those too, but also whatever else
-# writes to the disk meanwhile); the tables give the peak of both, and the
-# script fails when a command leaves files behind. A binary that rejects -S
+# directory (also its TMPDIR); every 0.1 s the script samples its size: du
+# -sb of the directory plus the files the command holds open there after
+# unlinking them ("temp peak"), and the drop of the free space of its file
+# system, a cross-check that also counts whatever else writes to the disk
+# meanwhile. The tables give the peak of both; the script fails when a
+# command leaves files behind. A binary that rejects -S
 # or -T is reported so and its rows skipped. ROUNDS defaults to 3 here;
 # SPILL_BUDGET (default 256M) sets the budget of the first table, so that a
 # small SPILL_LINES can still make both commands spill.
@@ -167,19 +168,43 @@ free_bytes() {  # directory: the bytes its file system has free for us
   echo $((blocks * size))
 }
 
+# The bytes of the files the process holds open in the directory after
+# unlinking them, which du cannot see.
+unlinked_bytes() {  # pid directory
+  local fd target size total=0
+  for fd in /proc/"$1"/fd/*; do
+    target=$(readlink "$fd" 2>/dev/null) || continue
+    [[ $target == "$2"/*" (deleted)" ]] || continue
+    size=$(stat -L -c %s "$fd" 2>/dev/null) || continue
+    total=$((total + size))
+  done
+  echo "$total"
+}
+
 # measure with CMD's temporary files in the private directory, which must
-# be empty; prints "wall kilobytes cpu temp-peak-du temp-peak-free-drop".
-# The wall time is GNU time's (10 ms steps), free of the sampling's delay.
+# be empty; prints "wall kilobytes cpu temp-peak temp-peak-free-drop". Every
+# 0.1 s it adds up the directory (du) and the unlinked files the command
+# holds open there; the free space of the file system is a cross-check that
+# also counts whatever else writes to the disk meanwhile. The wall time is
+# GNU time's (10 ms steps), free of the sampling's delay.
 measure_spill() {  # name input tmpdir
-  local pid free0 free used peak_du=0 peak_drop=0 rss cpu wall status=0
+  local pid command_pid="" free0 free used peak=0 peak_drop=0 rss cpu wall status=0
   [[ -z $(ls -A "$3") ]] || die "$3 is not empty before $1 starts"
+  rm -f "$SCRATCH/pid"
   free0=$(free_bytes "$3")
-  TMPDIR=$3 "$TIME" -v -o "$SCRATCH/time" "${CMD[@]}" <"$2" >/dev/null &
+  # The shell writes its process id and becomes the command, so the samples
+  # can read the command's open files.
+  # shellcheck disable=SC2016  # $$ and $@ belong to the inner shell
+  TMPDIR=$3 "$TIME" -v -o "$SCRATCH/time" \
+    bash -c 'echo $$ >"$0.part" && mv "$0.part" "$0" && exec "$@"' "$SCRATCH/pid" "${CMD[@]}" \
+    <"$2" >/dev/null &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
+    [[ -z $command_pid && -s $SCRATCH/pid ]] && command_pid=$(<"$SCRATCH/pid")
     used=$(du -sb "$3" 2>/dev/null | cut -f1) || true
+    used=$((${used:-0} + $(unlinked_bytes "${command_pid:-none}" "$3")))
     free=$(free_bytes "$3")
-    ((${used:-0} > peak_du)) && peak_du=$used
+    ((used > peak)) && peak=$used
     ((free0 - free > peak_drop)) && peak_drop=$((free0 - free))
     sleep 0.1
   done
@@ -189,7 +214,7 @@ measure_spill() {  # name input tmpdir
     die "$1 left files in its temporary directory: $(du -sb "$3" | cut -f1) bytes"
   fi
   read -r rss cpu wall < <(time_fields "$SCRATCH/time")
-  echo "$wall $rss $cpu $peak_du $peak_drop"
+  echo "$wall $rss $cpu $peak $peak_drop"
 }
 
 # Reads numbers, one a line; prints "median min max".
@@ -202,9 +227,9 @@ summary() {
 # The largest value of a column of a times file.
 column_max() { cut -d' ' -f"$2" "$1" | sort -g | tail -1; }
 
-# Sets MEDIAN, RANGE, RSS, CPU (and TEMP_DU, TEMP_DROP for spill runs) of
+# Sets MEDIAN, RANGE, RSS, CPU (and TEMP_PEAK, TEMP_DROP for spill runs) of
 # each timed name from its times file.
-declare -A MEDIAN RANGE RSS CPU TEMP_DU TEMP_DROP
+declare -A MEDIAN RANGE RSS CPU TEMP_PEAK TEMP_DROP
 summarize() {  # names...
   local name median low high cpu_median
   for name in "$@"; do
@@ -215,7 +240,7 @@ summarize() {  # names...
     read -r cpu_median _ < <(cut -d' ' -f3 "$SCRATCH/times-$name" | summary)
     CPU[$name]=$cpu_median
     if [[ $(head -1 "$SCRATCH/times-$name" | wc -w) -ge 5 ]]; then
-      TEMP_DU[$name]=$(column_max "$SCRATCH/times-$name" 4)
+      TEMP_PEAK[$name]=$(column_max "$SCRATCH/times-$name" 4)
       TEMP_DROP[$name]=$(column_max "$SCRATCH/times-$name" 5)
     fi
   done
@@ -432,8 +457,8 @@ run_spill() {
   fi
   runs=("sort_spill:$input:2:$SPILL_BUDGET:$tmp_s")
   ((quorbel_spills)) && runs+=("quorbel_spill:$input:2:$SPILL_BUDGET:$tmp_q")
-  header "temporary files: peak size of the private directory (du) and peak drop of the free space"
-  echo "| lines | input | command | wall time, s | CPU time, s | CPU use | peak RSS | RSS / input | temp peak (du) | temp peak (free space) | quorbel / this: wall | CPU |"
+  header "temporary files: peak of the private directory with its unlinked open files, and of the drop of free disk space"
+  echo "| lines | input | command | wall time, s | CPU time, s | CPU use | peak RSS | RSS / input | temp peak | free space drop | quorbel / this: wall | CPU |"
   echo "|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
   time_rounds "spill, $lines lines" "${runs[@]}"
   local names=(quorbel_spill sort_spill)
@@ -447,7 +472,7 @@ run_spill() {
     fi
     awk -v lines="$lines" -v bytes="$bytes" -v label="$LABEL" -v median="${MEDIAN[$name]}" \
         -v range="${RANGE[$name]}" -v rss="${RSS[$name]}" -v cpu="${CPU[$name]}" \
-        -v du="${TEMP_DU[$name]}" -v drop="${TEMP_DROP[$name]}" \
+        -v du="${TEMP_PEAK[$name]}" -v drop="${TEMP_DROP[$name]}" \
         -v ours="${MEDIAN[quorbel_spill]:-0}" -v ours_cpu="${CPU[quorbel_spill]:-0}" '
       function ratio(a, b) { return a > 0 && b > 0 ? sprintf("%.3f", a / b) : "-" }
       function share(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
@@ -463,7 +488,7 @@ run_spill() {
   echo
   echo "quorbel with budgets smaller than its $(awk -v b="$bytes" 'BEGIN {printf "%.1f MB", b / 1e6}') input:"
   echo
-  echo "| budget | \`-S\` | wall time, s | CPU time, s | peak RSS | temp peak (du) | temp peak (free space) | wall / wall at 1× |"
+  echo "| budget | \`-S\` | wall time, s | CPU time, s | peak RSS | temp peak | free space drop | wall / wall at 1× |"
   echo "|---:|---:|---:|---:|---:|---:|---:|---:|"
   runs=()
   for factor in 1 2 4 8; do
@@ -478,7 +503,7 @@ run_spill() {
     name=quorbel_spill@$factor
     awk -v factor="$factor" -v budget="$((bytes / factor / 1024))K" -v median="${MEDIAN[$name]}" \
         -v range="${RANGE[$name]}" -v rss="${RSS[$name]}" -v cpu="${CPU[$name]}" \
-        -v du="${TEMP_DU[$name]}" -v drop="${TEMP_DROP[$name]}" \
+        -v du="${TEMP_PEAK[$name]}" -v drop="${TEMP_DROP[$name]}" \
         -v base="${MEDIAN[quorbel_spill@1]}" '
       function share(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
       BEGIN {
