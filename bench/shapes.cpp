@@ -360,11 +360,11 @@ std::uint64_t old_table_hash(std::string_view text) noexcept {
   return hash;
 }
 
-// Pre-releases whose slot, hash & (table_size - 1), lies in the first 4096
-// slots of every table of up to 2^20 slots (the table doubled from 1024, so
-// 250,000 of them fit one), and stays clustered in larger ones: linear
-// probing then walks the whole cluster for every new text. About one text in
-// 256 qualifies.
+// Pre-releases whose hash has its low 20 bits below 4096 (about one text in
+// 256): their slot, hash & (table_size - 1), lies in the first 4096 slots of
+// any table of up to 2^20 slots (250,000 texts fill one of 2^19 or 2^20),
+// and in a few windows of 4096 slots of a larger one. Linear probing then
+// walks the whole cluster for every new text.
 class flood_source {
  public:
   flood_source(std::uint64_t seed, bool crafted) : random_(seed), crafted_(crafted) {}
