@@ -17,13 +17,13 @@ struct sort_settings {
   bool show_help = false;
   bool versions_only = false;
   char separator = ' ';
-  std::int32_t field = 1;  // 1-based
-  bool v_prefix = false;          // -l: v1.2.3 and V1.2.3 are versions too
-  bool unique = false;            // -u: the first line of each group of equal versions
-  bool prereleases_match = false;  // -p: pre-releases satisfy -m by precedence alone
-  bool show_version = false;      // --version
-  const char* range = nullptr;    // -m, as written
-  const char* size = nullptr;     // -S, as written
+  std::int32_t field = 1;                     // 1-based
+  bool v_prefix = false;                      // -l: v1.2.3 and V1.2.3 are versions too
+  bool unique = false;                        // -u: the first line of each group of equal versions
+  bool prereleases_match = false;             // -p: pre-releases satisfy -m by precedence alone
+  bool show_version = false;                  // --version
+  const char* range = nullptr;                // -m, as written
+  const char* size = nullptr;                 // -S, as written
   const char* temporary_directory = nullptr;  // -T
 };
 

@@ -58,7 +58,8 @@ std::size_t group_limit(const char* root, std::string_view path, const char* fil
     char full[4096];
     const int n = std::snprintf(full, sizeof full, "%s%.*s/%s", root, static_cast<int>(path.size()),
                                 path.data(), file);
-    if (n > 0 && static_cast<std::size_t>(n) < sizeof full) least = std::min(least, read_limit(full));
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof full)
+      least = std::min(least, read_limit(full));
     if (path.empty() || path == "/") return least;
     const std::size_t slash = path.rfind('/');
     path = path.substr(0, slash == std::string_view::npos ? 0 : slash);
@@ -89,8 +90,7 @@ std::size_t control_group_memory() noexcept {
     if (line.substr(0, first) == "0" && controllers.empty()) {
       least = std::min(least, group_limit("/sys/fs/cgroup", path, "memory.max"));
     } else if (controllers.find("memory") != std::string_view::npos) {
-      least = std::min(least,
-                       group_limit("/sys/fs/cgroup/memory", path, "memory.limit_in_bytes"));
+      least = std::min(least, group_limit("/sys/fs/cgroup/memory", path, "memory.limit_in_bytes"));
     }
   }
   return least;
@@ -141,10 +141,14 @@ std::optional<std::size_t> parse_size(std::string_view text) noexcept {
   unsigned shift = 0;
   switch (unit) {
     case 'b': shift = 0; break;
-    case 'k': case 'K': shift = 10; break;
-    case 'm': case 'M': shift = 20; break;
-    case 'g': case 'G': shift = 30; break;
-    case 't': case 'T': shift = 40; break;
+    case 'k':
+    case 'K': shift = 10; break;
+    case 'm':
+    case 'M': shift = 20; break;
+    case 'g':
+    case 'G': shift = 30; break;
+    case 't':
+    case 'T': shift = 40; break;
     default: return std::nullopt;
   }
   if (value > (SIZE_MAX >> shift)) return std::nullopt;

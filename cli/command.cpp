@@ -43,9 +43,7 @@ int print(const command_streams& streams, const std::string_view* lines, std::si
 int report(const command_streams& streams, const sort_status& status) noexcept {
   switch (status.what) {
     case sort_status::problem::none: return EXIT_SORTED;
-    case sort_status::problem::out_of_memory:
-      report_error(streams.err, "Out of memory", 0);
-      break;
+    case sort_status::problem::out_of_memory: report_error(streams.err, "Out of memory", 0); break;
     case sort_status::problem::temporary_file:
       report_error(streams.err, "Temporary file error", status.error);
       break;
@@ -88,7 +86,8 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   const char* directory = settings.temporary_directory;
   if (directory == nullptr) {
     const char* from_environment = std::getenv("TMPDIR");
-    directory = from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
+    directory =
+        from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
   }
   const held_text_finder finder({settings.separator, settings.field, settings.v_prefix},
                                 settings.versions_only);
@@ -103,12 +102,14 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   line_sorter sorter(options);
 
   read_options reading;
-  reading.block_bytes =
-      tuning.block_bytes != 0 ? tuning.block_bytes : std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
+  reading.block_bytes = tuning.block_bytes != 0
+                            ? tuning.block_bytes
+                            : std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   reading.second_thread = tuning.second_thread;
   // Every message is written before the output.
-  const read_outcome read = read_lines(streams.in, settings, settings.range != nullptr ? &range : nullptr,
-                                      streams.err, reading, &sorter);
+  const read_outcome read =
+      read_lines(streams.in, settings, settings.range != nullptr ? &range : nullptr, streams.err,
+                 reading, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/bytes.h"
 #include "engine/io.h"
 #include "engine/threads.h"
 #include "version/internal.h"
@@ -104,12 +105,10 @@ class block_reader {
         if (complete) break;
         if (messages_ != nullptr) messages_->wait_for(next_);
       }
-      const std::size_t wanted =
-          std::max(block_bytes_ > size ? block_bytes_ - size : 0,
-                   std::min(block_bytes_, LONG_LINE_SHOWN));
+      const std::size_t wanted = std::max(block_bytes_ > size ? block_bytes_ - size : 0,
+                                          std::min(block_bytes_, LONG_LINE_SHOWN));
       int error = 0;
-      const ssize_t got =
-          read_some(fd_, bytes + size, std::min(wanted, room - 1 - size), &error);
+      const ssize_t got = read_some(fd_, bytes + size, std::min(wanted, room - 1 - size), &error);
       if (got < 0) {
         fail(error);
         return false;
@@ -211,8 +210,8 @@ class block_worker {
     while (shared_->reader->next(&block_, &sequence)) {
       take_block();
       const std::size_t reserve = 2 * (block_.capacity() + builder_.held());
-      const sort_status held = status_.ok() ? shared_->sorter->hold(sequence, &builder_, reserve)
-                                            : status_;
+      const sort_status held =
+          status_.ok() ? shared_->sorter->hold(sequence, &builder_, reserve) : status_;
       if (shared_->messages != nullptr) {
         shared_->messages->write(sequence, {messages_.data(), messages_.size()});
       }
@@ -239,9 +238,7 @@ class block_worker {
     const std::size_t end = block_.size();
     std::size_t zero = find_zero(bytes, 0, end);  // first zero byte at or after pos
     for (std::size_t pos = 0; pos < end && status_.ok();) {
-      const void* found = std::memchr(bytes + pos, '\n', end - pos);
-      const std::size_t stop =
-          found == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
+      const auto stop = static_cast<std::size_t>(find_byte(bytes + pos, bytes + end, '\n') - bytes);
       if (stop - pos > MAX_LINE_LENGTH) {
         too_long(bytes + pos);
       } else {
@@ -286,6 +283,14 @@ class block_worker {
       }
       return;
     }
+    const std::string_view text = settings_.versions_only ? *field : line;
+    // Lists repeat versions: a field the same as the last one kept is the
+    // same version, kept again without parsing it.
+    if (field->size() == last_field_size_ && last_field_size_ != 0 &&
+        std::memcmp(field->data(), last_field_, last_field_size_) == 0) {
+      if (!builder_.add_again(text)) status_ = {sort_status::problem::out_of_memory, 0};
+      return;
+    }
     if (parse_field(rules, *field, &version_) != 0) {
       if (!settings_.quiet) {
         put("Invalid semver: ");
@@ -299,8 +304,14 @@ class block_worker {
         version_satisfies(version_, *range, settings_.prereleases_match ? 1 : 0) == 0) {
       return;  // not asked for: no message, it is no error
     }
-    if (!builder_.add(version_, settings_.versions_only ? *field : line)) {
+    if (!builder_.add(version_, text)) {
       status_ = {sort_status::problem::out_of_memory, 0};
+      return;
+    }
+    // A version is at most MAX_VERSION_LENGTH bytes, and one more with -l.
+    if (field->size() <= sizeof last_field_) {
+      std::memcpy(last_field_, field->data(), field->size());
+      last_field_size_ = field->size();
     }
   }
 
@@ -313,6 +324,9 @@ class block_worker {
   // One view serves every line: rewriting a fresh one for each line costs
   // more than parsing it.
   version_view version_;
+  // The field of the line kept last; empty before the first.
+  char last_field_[MAX_VERSION_LENGTH + 1];
+  std::size_t last_field_size_ = 0;
 };
 
 void run_worker(void* worker) noexcept { static_cast<block_worker*>(worker)->run(); }
@@ -324,12 +338,11 @@ std::optional<std::string_view> find_field(std::string_view line, char separator
   const char* start = line.data();
   const char* const end = line.data() + line.size();
   for (std::int32_t n = 1; n < field; ++n) {
-    const void* found = std::memchr(start, separator, static_cast<std::size_t>(end - start));
-    if (found == nullptr) return std::nullopt;
-    start = static_cast<const char*>(found) + 1;
+    const char* found = find_byte(start, end, separator);
+    if (found == end) return std::nullopt;
+    start = found + 1;
   }
-  const void* found = std::memchr(start, separator, static_cast<std::size_t>(end - start));
-  const char* stop = found == nullptr ? end : static_cast<const char*>(found);
+  const char* stop = find_byte(start, end, separator);
   return std::string_view(start, static_cast<std::size_t>(stop - start));
 }
 
@@ -356,14 +369,10 @@ read_outcome read_lines(int fd, const sort_settings& settings, const version_ran
   message_order order(messages);
   message_order* const ordered = settings.quiet ? nullptr : &order;
   block_reader reader(fd, options.block_bytes, ordered);
-  shared_reading shared{settings,
-                        {settings.separator, settings.field, settings.v_prefix},
-                        range,
-                        sorter,
-                        &reader,
-                        ordered,
-                        {},
-                        {}};
+  shared_reading shared{settings, {settings.separator, settings.field, settings.v_prefix},
+                        range,    sorter,
+                        &reader,  ordered,
+                        {},       {}};
   block_worker first(&shared, settings.reverse);
   block_worker second(&shared, settings.reverse);
   {

@@ -36,8 +36,7 @@ ssize_t read_some(int fd, char* buffer, std::size_t size, int* error) noexcept {
 ssize_t read_at(int fd, char* buffer, std::size_t size, off_t offset, int* error) noexcept {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t got = ::pread(fd, buffer + done, size - done,
-                                offset + static_cast<off_t>(done));
+    const ssize_t got = ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       *error = errno;

@@ -86,8 +86,8 @@ class tree_of_losers {
     // Codes that agree so far and both end within it are the same: as
     // they cannot start one another, they would differ before the end.
     if (x.line.code_length > HEAD_CODE_BYTES || y.line.code_length > HEAD_CODE_BYTES) {
-      const int c = compare_order_codes(x.line.code, x.line.code_length, y.line.code,
-                                        y.line.code_length);
+      const int c =
+          compare_order_codes(x.line.code, x.line.code_length, y.line.code, y.line.code_length);
       if (c != 0) return c < 0;
     }
     return a < b;
@@ -161,9 +161,8 @@ class handoff {
 template <typename Flush>
 void gather(line_source* const* sources, std::size_t count, bool unique, head* heads,
             std::size_t* losers, char* buffer, std::size_t capacity, Flush flush,
-            const std::atomic<int>& stop,
-            merge_result* result, const std::uint8_t* before = nullptr,
-            std::size_t before_length = 0) noexcept {
+            const std::atomic<int>& stop, merge_result* result,
+            const std::uint8_t* before = nullptr, std::size_t before_length = 0) noexcept {
   for (std::size_t i = 0; i < count; ++i) {
     advance(sources[i], &heads[i]);
     if (heads[i].done && sources[i]->error() != 0) {
@@ -184,9 +183,9 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
     const std::size_t w = tree.winner();
     head& h = heads[w];
     if (h.done) break;
-    const bool repeated = unique && any &&
-                          compare_order_codes(last_code, last_length, h.line.code,
-                                              h.line.code_length) == 0;
+    const bool repeated =
+        unique && any &&
+        compare_order_codes(last_code, last_length, h.line.code, h.line.code_length) == 0;
     if (!repeated) {
       if (h.line.text_length > capacity - used) {
         buffer = flush(buffer, used);
@@ -229,8 +228,8 @@ bool file_source::refill() noexcept {
   end_ = kept;
   if (read_ == size_) return false;
   const std::uint64_t left = size_ - read_;
-  const std::size_t want = static_cast<std::size_t>(
-      std::min<std::uint64_t>(SOURCE_BUFFER - kept, left));
+  const std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(SOURCE_BUFFER - kept, left));
   int error = 0;
   const ssize_t got = read_at(fd_, buffer_ + end_, want, static_cast<off_t>(read_), &error);
   if (got < 0) {
@@ -343,8 +342,8 @@ struct cut_point {
 // True when the line at `position` of run `run` comes after the point.
 bool comes_after(const line_view& line, std::size_t run, std::size_t position,
                  const cut_point& point) noexcept {
-  const int c = compare_order_codes(line.code, line.code_length, point.line.code,
-                                    point.line.code_length);
+  const int c =
+      compare_order_codes(line.code, line.code_length, point.line.code, point.line.code_length);
   if (c != 0) return c > 0;
   if (run != point.run) return run > point.run;
   return position > point.position;
@@ -357,13 +356,37 @@ struct run_cut {
 };
 
 // Takes each run's cut from where it is to just after the point: its first
-// line that comes after it. Every line is passed once over all the cuts.
+// line that comes after it. A run that moves far is crossed by its marks,
+// galloping, so a cut costs little however many runs there are and however
+// far they move.
 void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& point,
                   run_cut* cuts) noexcept {
   for (std::size_t r = 0; r < count; ++r) {
+    const sorted_run& run = runs[r];
     run_cut& cut = cuts[r];
-    while (cut.offset < runs[r].size) {
-      const line_view line = read_record(runs[r].records + cut.offset);
+    const auto after_mark = [&](std::size_t mark) {
+      return comes_after(read_record(run.records + run.marks[mark]), r, mark * INDEX_STEP, point);
+    };
+    const std::size_t marks = (run.lines + INDEX_STEP - 1) / INDEX_STEP;
+    // The last mark known to come before the point, and the first after it.
+    std::size_t before = cut.position / INDEX_STEP;
+    std::size_t beyond = before + 1;
+    for (std::size_t step = 1; beyond < marks && !after_mark(beyond); step *= 2) {
+      before = beyond;
+      beyond = before + step;
+    }
+    if (beyond > marks) beyond = marks;
+    while (beyond - before > 1) {
+      const std::size_t middle = before + (beyond - before) / 2;
+      if (after_mark(middle)) {
+        beyond = middle;
+      } else {
+        before = middle;
+      }
+    }
+    if (before * INDEX_STEP > cut.position) cut = {run.marks[before], before * INDEX_STEP};
+    while (cut.offset < run.size) {
+      const line_view line = read_record(run.records + cut.offset);
       if (comes_after(line, r, cut.position, point)) break;
       cut.offset += record_size(line);
       ++cut.position;
@@ -458,9 +481,14 @@ class piece_merge {
       } else {
         for (std::size_t r = 0; r < count_; ++r) ends[r] = {runs_[r].size, runs_[r].lines};
       }
+      // Only the runs that have lines in this piece take part: in sorted
+      // input, or one version over and over, that is one or two of them.
+      std::size_t taking_part = 0;
       for (std::size_t r = 0; r < count_; ++r) {
-        worker->pointers[r] = new (&worker->sources[r])
+        if (starts[r].offset == ends[r].offset) continue;
+        worker->pointers[taking_part] = new (&worker->sources[taking_part])
             memory_source(runs_[r].records + starts[r].offset, runs_[r].records + ends[r].offset);
+        ++taking_part;
       }
       cut_row_.store(piece + 1);
       cut_row_.notify_all();
@@ -477,7 +505,7 @@ class piece_merge {
         return gathered;
       };
       const line_view* before = piece > 0 ? &points_[piece - 1].line : nullptr;
-      gather(worker->pointers, count_, options_.unique, worker->heads, worker->losers,
+      gather(worker->pointers, taking_part, options_.unique, worker->heads, worker->losers,
              worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
              before != nullptr ? before->code : nullptr,
              before != nullptr ? before->code_length : 0);
@@ -526,7 +554,8 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
     if (sources == nullptr || pointers == nullptr) {
       result.out_of_memory = true;
     } else {
-      for (std::size_t r = 0; r < count; ++r) pointers[r] = new (&sources[r]) memory_source(runs[r]);
+      for (std::size_t r = 0; r < count; ++r)
+        pointers[r] = new (&sources[r]) memory_source(runs[r]);
       result = merge_lines(pointers, count, fd, options);
     }
     std::free(sources);

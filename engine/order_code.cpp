@@ -72,7 +72,7 @@ constexpr unsigned CLASS_BITS = 3;
 constexpr unsigned TAG_BITS = 2;
 constexpr std::uint64_t TAG_END = 0, TAG_NUMBER = 1, TAG_WORD = 2;
 constexpr unsigned COUNT_BITS = 4;
-constexpr std::uint64_t LONG_NUMBER = 9;  // the count of a number of 20 digits or more
+constexpr std::uint64_t LONG_NUMBER = 9;          // the count of a number of 20 digits or more
 constexpr std::size_t LONGEST_SHORT_NUMBER = 19;  // digits that always fit 64 bits
 
 void put_number(bit_sink* sink, std::int32_t number) noexcept {

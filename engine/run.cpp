@@ -99,27 +99,60 @@ bool in_order(const run_key* first, const run_key* last) noexcept {
   return true;
 }
 
+// True when no key's code part is above the one before: input in
+// descending order, equal versions in input order among themselves.
+bool in_reverse_order(const run_key* first, const run_key* last) noexcept {
+  for (const run_key* k = first; k + 1 < last; ++k) {
+    if (k[1].high != k[0].high) {
+      if (k[1].high > k[0].high) return false;
+    } else if (k[1].middle != k[0].middle) {
+      if (k[1].middle > k[0].middle) return false;
+    } else if ((k[1].low >> PLACE_BITS) > (k[0].low >> PLACE_BITS)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool run_builder::add(const version_view& version, std::string_view text) noexcept {
-  const std::size_t code_length = encode_order_code(version, descending_, code_);
+  code_length_ = encode_order_code(version, descending_, code_);
+  return add_again(text);
+}
+
+bool run_builder::add_again(std::string_view text) noexcept {
   const std::size_t place = store_.size();
-  const std::size_t size = RECORD_HEADER + code_length + text.size() + 1;
+  const std::size_t size = RECORD_HEADER + code_length_ + text.size() + 1;
   if (place > MAX_RUN_STORE - MAX_RECORD) return false;  // the caller ends runs long before
   if (!store_.reserve(std::max(place + size, first_store_)) ||
       !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
     return false;
   }
-  put_record(store_.data() + place, code_, code_length, text);
+  put_record(store_.data() + place, code_, code_length_, text);
   store_.resize_within(place + size);
-  keys_[keys_.size()] = make_run_key(code_, code_length, place);
+  keys_[keys_.size()] = make_run_key(code_, code_length_, place);
   keys_.resize_within(keys_.size() + 1);
   return true;
 }
 
 void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept {
-  // Input that comes sorted, or one version over and over, needs no sort.
-  if (!in_order(first, last)) sort_integer_keys(first, last);
+  // Input that comes sorted, or one version over and over, needs no sort;
+  // input sorted the other way is turned round, and so is each group of
+  // equal versions in it, which then stand in input order again.
+  if (in_order(first, last)) {
+    // already in order
+  } else if (in_reverse_order(first, last)) {
+    std::reverse(first, last);
+    for (run_key* group = first; group != last;) {
+      run_key* end = group + 1;
+      while (end != last && same_code_part(*group, *end)) ++end;
+      std::reverse(group, end);
+      group = end;
+    }
+  } else {
+    sort_integer_keys(first, last);
+  }
   for (run_key* group = first; group != last;) {
     run_key* end = group + 1;
     if ((group->low & CODE_GOES_ON) != 0) {
@@ -138,11 +171,11 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   const std::size_t size = built->store_.size();
   const std::size_t lines = built->keys_.size();
   const std::size_t mark_count = (lines + INDEX_STEP - 1) / INDEX_STEP;
-  auto* const records = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
   auto* const marks =
       static_cast<std::uint32_t*>(std::malloc((mark_count == 0 ? 1 : mark_count) * 4));
-  if (records == nullptr || marks == nullptr) {
-    std::free(records);
+  if (marks == nullptr) return false;
+  auto* const records = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+  if (records == nullptr) {
     std::free(marks);
     return false;
   }

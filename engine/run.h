@@ -163,6 +163,9 @@ class run_builder {
   // Holds a line: its version, and the text to write for it (without
   // newline, at most MAX_LINE_LENGTH bytes). False when memory runs out.
   [[nodiscard]] bool add(const version_view& version, std::string_view text) noexcept;
+  // Holds a line whose version is that of the line added last, which need
+  // not be parsed again; at least one line must have been added before.
+  [[nodiscard]] bool add_again(std::string_view text) noexcept;
 
   [[nodiscard]] std::size_t lines() const noexcept { return keys_.size(); }
   [[nodiscard]] std::size_t bytes() const noexcept { return store_.size(); }
@@ -185,7 +188,8 @@ class run_builder {
   std::size_t first_store_;
   growable<char> store_;  // records in input order
   growable<run_key> keys_;
-  std::uint8_t code_[ORDER_CODE_ROOM];
+  std::uint8_t code_[ORDER_CODE_ROOM];  // of the line added last
+  std::size_t code_length_ = 0;
 };
 
 // Sorts keys by their integer value, then puts the keys whose codes go on

@@ -106,8 +106,8 @@ sort_status line_sorter::merge_into(line_source* const* sources, std::size_t cou
   int error = 0;
   const int fd = open_temporary(options_.temporary_directory, &error);
   if (fd < 0) return temporary_file(error);
-  const merge_result merged =
-      merge_lines(sources, count, fd, {options_.unique, options_.second_thread, options_.piece_bytes});
+  const merge_result merged = merge_lines(
+      sources, count, fd, {options_.unique, options_.second_thread, options_.piece_bytes});
   sort_status status;
   if (merged.out_of_memory) {
     status = out_of_memory();
@@ -203,7 +203,8 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
   const std::lock_guard<std::mutex> lock(mutex_);
   merge_result merged;
   if (disk_runs_.empty()) {
-    merged = merge_runs(runs_.data(), runs_.size(), fd, {options_.unique, options_.second_thread, options_.piece_bytes});
+    merged = merge_runs(runs_.data(), runs_.size(), fd,
+                        {options_.unique, options_.second_thread, options_.piece_bytes});
   } else {
     while (disk_runs_.size() > options_.fan_in) {
       const sort_status status = merge_disk_runs(0, options_.fan_in);
@@ -221,9 +222,11 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
       opened = source.open();
       sources[count++] = &source;
     }
-    for (std::size_t i = 0; opened && i < runs_.size(); ++i) sources[count++] = &memory.add(runs_[i]);
+    for (std::size_t i = 0; opened && i < runs_.size(); ++i)
+      sources[count++] = &memory.add(runs_[i]);
     if (opened) {
-      merged = merge_lines(sources, count, fd, {options_.unique, options_.second_thread, options_.piece_bytes});
+      merged = merge_lines(sources, count, fd,
+                           {options_.unique, options_.second_thread, options_.piece_bytes});
     } else {
       merged.out_of_memory = true;
     }

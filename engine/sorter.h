@@ -90,7 +90,7 @@ class line_sorter {
   growable<sorted_run> runs_;
   growable<bool> given_;
   std::size_t first_held_ = 0;
-  std::size_t held_ = 0;           // memory of the runs in runs_
+  std::size_t held_ = 0;          // memory of the runs in runs_
   growable<disk_run> disk_runs_;  // in input order, all before runs_
   std::size_t spills_ = 0;
 };

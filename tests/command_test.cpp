@@ -100,6 +100,18 @@ const std::vector<row>& rows() {
        "",
        0},
       {{"-r"}, "1.0.0-01\nx 1\n1.0.0-1\n", "1.0.0-01\n1.0.0-1\n", "Invalid semver: x 1\n", 0},
+      // Input in the other order, ties among it; the same field again.
+      {{},
+       "2.0.0\n1.2.3+b\n1.2.3.0\n1.2.3+a\n1.0.0\n",
+       "1.0.0\n1.2.3+b\n1.2.3.0\n1.2.3+a\n2.0.0\n",
+       "",
+       0},
+      {{"-r"}, "1.0.0\n1.2.3+b\n1.2.3\n2.0.0\n", "2.0.0\n1.2.3+b\n1.2.3\n1.0.0\n", "", 0},
+      {{"-k", "2"},
+       "a 1.0.0\nb 1.0.0\nc 0.1.0\nd 1.0.0\ne 1.0.0-rc.1\n",
+       "c 0.1.0\ne 1.0.0-rc.1\na 1.0.0\nb 1.0.0\nd 1.0.0\n",
+       "",
+       0},
       // Fields.
       {{}, "app 2.0.0 x\n", "", "Invalid semver: app 2.0.0 x\n", 0},
       {{"-k", "2"}, "app 2.0.0 x\n", "app 2.0.0 x\n", "", 0},
@@ -314,7 +326,8 @@ TEST(binary, rows) {
 }
 
 TEST(binary, messages_come_before_the_output) {
-  const outcome got = run_binary({}, {.input = "2.0.0\nx\n1.0.0\ny\n", .out = binary_setup::output::into_stderr});
+  const outcome got =
+      run_binary({}, {.input = "2.0.0\nx\n1.0.0\ny\n", .out = binary_setup::output::into_stderr});
   EXPECT_EQ(got.err, "Invalid semver: x\nInvalid semver: y\n1.0.0\n2.0.0\n");
   EXPECT_EQ(got.status, 0);
 }
@@ -331,15 +344,16 @@ std::string peek(int fd) {
 
 TEST(binary, a_message_shows_as_soon_as_the_input_pauses) {
   bool shown_while_waiting = false;
-  const outcome got = run_binary({}, {.conduct = [&](pid_t, int in, int err) {
-    ASSERT_EQ(write(in, "x\n2.0.0\n", 8), 8);
-    // The input stays open: the message must come while quorbel waits.
-    for (int tries = 0; tries < 1000 && !shown_while_waiting; ++tries) {
-      shown_while_waiting = peek(err) == "Invalid semver: x\n";
-      if (!shown_while_waiting) usleep(10000);
-    }
-    ASSERT_EQ(write(in, "y\n1.0.0\n", 8), 8);
-  }});
+  const outcome got =
+      run_binary({}, {.conduct = [&](pid_t, int in, int err) {
+                   ASSERT_EQ(write(in, "x\n2.0.0\n", 8), 8);
+                   // The input stays open: the message must come while quorbel waits.
+                   for (int tries = 0; tries < 1000 && !shown_while_waiting; ++tries) {
+                     shown_while_waiting = peek(err) == "Invalid semver: x\n";
+                     if (!shown_while_waiting) usleep(10000);
+                   }
+                   ASSERT_EQ(write(in, "y\n1.0.0\n", 8), 8);
+                 }});
   EXPECT_TRUE(shown_while_waiting);
   EXPECT_EQ(got.out, "1.0.0\n2.0.0\n");
   EXPECT_EQ(got.err, "Invalid semver: x\nInvalid semver: y\n");
@@ -357,7 +371,8 @@ TEST(binary, standard_input_that_is_a_directory_is_a_read_error) {
 
 TEST(binary, standard_output_on_dev_full_is_a_write_error) {
   const int full = open("/dev/full", O_WRONLY);
-  const outcome got = run_binary({"-q"}, {.input = "1.0.0\n", .out = binary_setup::output::given, .out_fd = full});
+  const outcome got =
+      run_binary({"-q"}, {.input = "1.0.0\n", .out = binary_setup::output::given, .out_fd = full});
   close(full);
   EXPECT_EQ(got.err, "Write error: No space left on device\n");
   EXPECT_EQ(got.status, 1);
