@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/corpus.h"
 #include <quorbel/version.h>
+#include "bench/corpus.h"
 
 namespace {
 

@@ -42,7 +42,7 @@ inline constexpr bool SANITIZED = false;
 struct outcome {
   std::string out;
   std::string err;
-  int status = -1;            // the exit status, or 128 + the signal that ended it
+  int status = -1;           // the exit status, or 128 + the signal that ended it
   long peak_kilobytes = -1;  // of the binary once all input was in, where measured
 };
 
@@ -104,8 +104,8 @@ struct binary_setup {
   std::size_t repeat = 0;
   int in_fd = -1;
   enum class output { memory_file, into_stderr, closed, given } out = output::memory_file;
-  int out_fd = -1;                       // with output::given
-  rlim_t memory_limit = 0;               // on address space, when not 0
+  int out_fd = -1;                            // with output::given
+  rlim_t memory_limit = 0;                    // on address space, when not 0
   std::vector<std::string> environment = {};  // NAME=value, added to this one's
   // When given, feeds the pipe instead of `input`, watching the running
   // binary: it gets the binary's pid, the pipe's end to write (which it may

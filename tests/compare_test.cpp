@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include <quorbel/version.h>
 #include "tests/version_testing.h"
 #include "version/internal.h"
-#include <quorbel/version.h>
 
 namespace quorbel {
 namespace {

@@ -65,8 +65,7 @@ TEST(order_code, orders_exactly_like_version_compare) {
     const std::size_t a = g.below(texts.size());
     const std::size_t b = g.below(texts.size());
     const int expected = version_compare(view_of(texts[a]), view_of(texts[b]));
-    ASSERT_EQ(compare_order_codes(up[a].data(), up[a].size(), up[b].data(), up[b].size()),
-              expected)
+    ASSERT_EQ(compare_order_codes(up[a].data(), up[a].size(), up[b].data(), up[b].size()), expected)
         << texts[a] << " vs " << texts[b];
     ASSERT_EQ(compare_order_codes(down[a].data(), down[a].size(), down[b].data(), down[b].size()),
               -expected)

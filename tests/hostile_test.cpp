@@ -13,10 +13,10 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
-#include <thread>
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "cli/command.h"
@@ -113,7 +113,8 @@ TEST(hostile, huge_line_is_reported_once_in_little_memory) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out);
     const outcome got = run_binary(
-        {}, {.input = c.tail, .block = std::string(std::size_t{1} << 20, '7'), .repeat = megabytes});
+        {},
+        {.input = c.tail, .block = std::string(std::size_t{1} << 20, '7'), .repeat = megabytes});
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.out, c.out);
     EXPECT_TRUE(got.err == message) << got.err.size() << " bytes of messages";
@@ -236,8 +237,7 @@ TEST(hostile, closed_standard_output_is_a_write_error) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
-    const outcome got =
-        run_binary(c.args, {.input = c.in, .out = binary_setup::output::closed});
+    const outcome got = run_binary(c.args, {.input = c.in, .out = binary_setup::output::closed});
     EXPECT_EQ(got.status, 1);
     EXPECT_EQ(got.err, c.err);
   }
@@ -289,7 +289,8 @@ class scratch_directory {
 // Lines that go to temporary files under a budget of a few kilobytes.
 std::string spilling_lines(int count) {
   std::string input;
-  for (int i = count; i > 0; --i) input += "pkg" + std::to_string(i) + " 1." + std::to_string(i) + ".0\n";
+  for (int i = count; i > 0; --i)
+    input += "pkg" + std::to_string(i) + " 1." + std::to_string(i) + ".0\n";
   return input;
 }
 
@@ -312,8 +313,7 @@ TEST(hostile, temporary_files_that_cannot_be_made_or_written_are_an_error_and_no
     scratch_directory directory;
     ASSERT_FALSE(directory.path().empty());
     std::string where = directory.path();
-    if (p.mounted &&
-        mount("tmpfs", where.c_str(), "tmpfs", p.flags, "size=64k,mode=0777") != 0) {
+    if (p.mounted && mount("tmpfs", where.c_str(), "tmpfs", p.flags, "size=64k,mode=0777") != 0) {
       std::printf("skipped %s: mounting a file system needs root\n", p.name);
       continue;
     }
@@ -338,24 +338,25 @@ TEST(hostile, no_temporary_file_is_left_behind_not_even_after_kill) {
 
   // Killed while it holds temporary files: they must go with it.
   bool held_files = false;
-  const outcome killed = run_binary(args, {.conduct = [&](pid_t pid, int in, int) {
-    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-    for (int round = 0; round < 2000 && !held_files; ++round) {
-      if (write(in, input.data(), 4096) != 4096) break;
-      DIR* dir = opendir(fds.c_str());
-      while (dir != nullptr && !held_files) {
-        const dirent* entry = readdir(dir);
-        if (entry == nullptr) break;
-        char target[4096] = {};
-        const std::string link = fds + "/" + entry->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
-          held_files = std::string(target).find(directory.path()) == 0;
-        }
-      }
-      if (dir != nullptr) closedir(dir);
-    }
-    kill(pid, SIGKILL);
-  }});
+  const outcome killed =
+      run_binary(args, {.conduct = [&](pid_t pid, int in, int) {
+                   const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+                   for (int round = 0; round < 2000 && !held_files; ++round) {
+                     if (write(in, input.data(), 4096) != 4096) break;
+                     DIR* dir = opendir(fds.c_str());
+                     while (dir != nullptr && !held_files) {
+                       const dirent* entry = readdir(dir);
+                       if (entry == nullptr) break;
+                       char target[4096] = {};
+                       const std::string link = fds + "/" + entry->d_name;
+                       if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
+                         held_files = std::string(target).find(directory.path()) == 0;
+                       }
+                     }
+                     if (dir != nullptr) closedir(dir);
+                   }
+                   kill(pid, SIGKILL);
+                 }});
   EXPECT_TRUE(held_files) << "it never held a temporary file";
   EXPECT_EQ(killed.status, 128 + SIGKILL);
   EXPECT_TRUE(directory.names().empty());

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/version_testing.h"
 #include <quorbel/version.h>
+#include "tests/version_testing.h"
 
 namespace quorbel {
 namespace {

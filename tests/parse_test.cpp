@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "version/internal.h"
 #include <quorbel/version.h>
+#include "version/internal.h"
 
 namespace quorbel {
 namespace {

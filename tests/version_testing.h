@@ -20,7 +20,6 @@ inline version_record parsed(std::string_view text) {
   return record;
 }
 
-
 // Pieces chosen so that random versions often tie or differ in one place only.
 // clang-format off
 inline const std::vector<std::string> NUMBERS = {
