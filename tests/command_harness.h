@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "tests/version_testing.h"
 
 extern char** environ;
 
@@ -45,29 +46,6 @@ struct outcome {
   int status = -1;           // the exit status, or 128 + the signal that ended it
   long peak_kilobytes = -1;  // of the binary once all input was in, where measured
 };
-
-// A memory file holding `contents`, positioned at its start.
-inline int memory_file(std::string_view contents = {}) {
-  const int fd = memfd_create("quorbel-test", MFD_CLOEXEC);
-  EXPECT_GE(fd, 0);
-  while (!contents.empty()) {
-    const ssize_t n = write(fd, contents.data(), contents.size());
-    if (n <= 0) break;
-    contents.remove_prefix(static_cast<std::size_t>(n));
-  }
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-inline std::string contents_of(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char block[65536];
-  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
-    text.append(block, static_cast<std::size_t>(n));
-  }
-  return text;
-}
 
 // Calls run() as it stands: the usual way run_in_process runs the command.
 inline constexpr auto just_run = [](auto&& run) { return run(); };

@@ -101,16 +101,6 @@ std::string expected_output(const std::vector<std::string>& texts, bool descendi
   return out;
 }
 
-std::string read_all(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char block[65536];
-  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
-    text.append(block, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
 TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
   const std::vector<std::string> texts = sample_versions(777, 3000);
   const whole_text_finder finder;
@@ -161,10 +151,10 @@ TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
           }
           ASSERT_TRUE(sorter.hold(block, &builder).ok());
         }
-        const int out = memfd_create("quorbel-engine-test", MFD_CLOEXEC);
+        const int out = memory_file();
         ASSERT_TRUE(sorter.write_sorted(out).ok());
         EXPECT_EQ(sorter.spills() > 0, p.spills);
-        EXPECT_TRUE(read_all(out) == expected) << "order or content differs";
+        EXPECT_TRUE(contents_of(out) == expected) << "order or content differs";
         close(out);
       }
     }

@@ -1,6 +1,9 @@
 // Helpers shared by the tests of the library and of the engine.
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -12,6 +15,29 @@
 #include <quorbel/version.h>
 
 namespace quorbel::testing {
+
+// A memory file holding `contents`, positioned at its start.
+inline int memory_file(std::string_view contents = {}) {
+  const int fd = memfd_create("quorbel-test", MFD_CLOEXEC);
+  EXPECT_GE(fd, 0);
+  while (!contents.empty()) {
+    const ssize_t n = write(fd, contents.data(), contents.size());
+    if (n <= 0) break;
+    contents.remove_prefix(static_cast<std::size_t>(n));
+  }
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+inline std::string contents_of(int fd) {
+  std::string text;
+  lseek(fd, 0, SEEK_SET);
+  char block[65536];
+  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
+    text.append(block, static_cast<std::size_t>(n));
+  }
+  return text;
+}
 
 // The record parsed from a text the test knows to be valid.
 inline version_record parsed(std::string_view text) {
