@@ -335,14 +335,11 @@ void run_worker(void* worker) noexcept { static_cast<block_worker*>(worker)->run
 
 std::optional<std::string_view> find_field(std::string_view line, char separator,
                                            std::int32_t field) noexcept {
-  const char* start = line.data();
-  const char* const end = line.data() + line.size();
-  for (std::int32_t n = 1; n < field; ++n) {
-    const char* found = find_byte(start, end, separator);
-    if (found == end) return std::nullopt;
-    start = found + 1;
+  const char* start = nullptr;
+  const char* stop = nullptr;
+  if (!find_field_bytes(line.data(), line.data() + line.size(), separator, field, &start, &stop)) {
+    return std::nullopt;
   }
-  const char* stop = find_byte(start, end, separator);
   return std::string_view(start, static_cast<std::size_t>(stop - start));
 }
 

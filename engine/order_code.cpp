@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "engine/bytes.h"
 #include "version/internal.h"
 
 namespace quorbel {
@@ -68,6 +69,8 @@ class bit_sink {
   std::size_t length_ = 0;  // bytes stored
 };
 
+bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
 constexpr unsigned CLASS_BITS = 3;
 constexpr unsigned TAG_BITS = 2;
 constexpr std::uint64_t TAG_END = 0, TAG_NUMBER = 1, TAG_WORD = 2;
@@ -75,7 +78,7 @@ constexpr unsigned COUNT_BITS = 4;
 constexpr std::uint64_t LONG_NUMBER = 9;          // the count of a number of 20 digits or more
 constexpr std::size_t LONGEST_SHORT_NUMBER = 19;  // digits that always fit 64 bits
 
-void put_number(bit_sink* sink, std::int32_t number) noexcept {
+inline void put_number(bit_sink* sink, std::int32_t number) noexcept {
   const auto value = static_cast<std::uint32_t>(number);
   if (number < 0) {
     // Two's complement keeps the order among negatives.
@@ -109,10 +112,25 @@ void put_magnitude(bit_sink* sink, std::string_view digits, bool invert) noexcep
   }
 }
 
+// An identifier classified as read_identifier does, quickly for the usual
+// ones: digits alone are a number (empty too: 0), and a letter or a digit
+// followed by anything else makes a word. One that starts with any other
+// byte (a sign) takes the full rule.
+prerelease_identifier classify(std::string_view id) noexcept {
+  if (!id.empty() && !is_digit_byte(id[0]) && !is_letter(id[0])) return read_identifier(id);
+  std::size_t digits = 0;
+  while (digits < id.size() && is_digit_byte(id[digits])) ++digits;
+  if (digits < id.size()) return {false, false, id};
+  std::size_t zeros = 0;
+  while (zeros < id.size() && id[zeros] == '0') ++zeros;
+  return {true, false, id.substr(zeros)};
+}
+
 }  // namespace
 
 std::size_t encode_order_code(const version_view& version, bool descending,
                               std::uint8_t* out) noexcept {
+  std::memset(out, 0, 24);  // what a key reads of a short code
   bit_sink sink(out);
   put_number(&sink, version.major);
   put_number(&sink, version.minor);
@@ -122,10 +140,11 @@ std::size_t encode_order_code(const version_view& version, bool descending,
     sink.put(1, 1);  // a release ranks above its pre-releases
   } else {
     sink.put(0, 1);
-    std::string_view rest = until_zero(*version.prerelease);
+    const char* at = version.prerelease->data();
+    const char* const end = at + version.prerelease->size();
     for (;;) {
-      const std::size_t dot = rest.find('.');
-      const prerelease_identifier id = read_identifier(rest.substr(0, dot));
+      const char* const dot = find_byte(at, end, '.');
+      const prerelease_identifier id = classify({at, static_cast<std::size_t>(dot - at)});
       if (id.numeric) {
         sink.put(TAG_NUMBER, TAG_BITS);
         sink.put(id.negative ? 0 : 1, 1);
@@ -135,8 +154,8 @@ std::size_t encode_order_code(const version_view& version, bool descending,
         sink.put_bytes(id.text);
         sink.put(0, 8);  // a word that is the start of another ranks lower
       }
-      if (dot == std::string_view::npos) break;
-      rest.remove_prefix(dot + 1);
+      if (dot == end) break;
+      at = dot + 1;
     }
     sink.put(TAG_END, TAG_BITS);
   }

@@ -37,9 +37,12 @@ inline constexpr std::size_t MAX_ORDER_CODE =
 
 // Room for writing a code: the encoder stores whole words.
 inline constexpr std::size_t ORDER_CODE_ROOM = MAX_ORDER_CODE + 8;
+static_assert(ORDER_CODE_ROOM >= 24);
 
-// Writes the order code of the version to out, which has room for
-// ORDER_CODE_ROOM bytes, and returns its length in bytes (at least 2).
+// Writes the order code of a version made by version_parse_view (whose texts
+// hold no zero byte) to out, which has room for ORDER_CODE_ROOM bytes, and
+// returns its length in bytes (at least 2). The bytes after the code are
+// zero up to the 24th at least, so that keys can be read whole.
 [[nodiscard]] std::size_t encode_order_code(const version_view& version, bool descending,
                                             std::uint8_t* out) noexcept;
 

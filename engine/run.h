@@ -100,13 +100,13 @@ static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half
   return word;
 }
 
+// The key of a line whose code lies at `code`, which has 24 bytes to read,
+// zero past the code's end, as encode_order_code leaves them.
 [[nodiscard]] inline run_key make_run_key(const std::uint8_t* code, std::size_t length,
                                           std::size_t place) noexcept {
-  std::uint8_t head[24] = {};
-  std::memcpy(head, code, length < KEY_CODE_BYTES ? length : KEY_CODE_BYTES);
   const std::uint64_t goes_on = length > KEY_CODE_BYTES ? CODE_GOES_ON : 0;
-  return {big_endian_word(head, 8), big_endian_word(head + 8, 8),
-          big_endian_word(head + 16, 8) | goes_on | place};
+  return {big_endian_word(code, 8), big_endian_word(code + 8, 8),
+          (big_endian_word(code + 16, 8) & ~std::uint64_t{0xFFFFFFFF}) | goes_on | place};
 }
 
 [[nodiscard]] inline std::size_t place_of(const run_key& key) noexcept {
