@@ -2,9 +2,13 @@
 // two threads.
 #include "cli/input.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +31,17 @@ bool readable(int fd) noexcept {
   pollfd ready{fd, POLLIN, 0};
   // A file that cannot be polled never waits; an error shows in the read.
   return ::poll(&ready, 1, 0) != 0;
+}
+
+// Waits until fd can be read or `wake` is written to; false for the latter.
+bool wait_readable(int fd, int wake) noexcept {
+  pollfd ready[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
+  for (;;) {
+    const int got = ::poll(ready, wake >= 0 ? 2 : 1, -1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return true;  // let the read say what is wrong
+    return ready[1].revents == 0 || ready[0].revents != 0;
+  }
 }
 
 std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexcept {
@@ -78,13 +93,34 @@ class message_order {
 class block_reader {
  public:
   block_reader(int fd, std::size_t block_bytes, message_order* messages) noexcept
-      : fd_(fd), block_bytes_(block_bytes == 0 ? 1 : block_bytes), messages_(messages) {}
+      : fd_(fd), block_bytes_(block_bytes == 0 ? 1 : block_bytes), messages_(messages) {
+    // Another thread wakes a reader that waits for input by writing here.
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+  }
+  block_reader(const block_reader&) = delete;
+  block_reader& operator=(const block_reader&) = delete;
+  ~block_reader() {
+    if (wake_[0] >= 0) ::close(wake_[0]);
+    if (wake_[1] >= 0) ::close(wake_[1]);
+  }
+
+  // Takes the size of a block just read, so that blocks of short lines are
+  // cut shorter: the keys of short lines outweigh their bytes.
+  void learn(std::size_t bytes, std::size_t lines) noexcept {
+    if (lines > 0) bytes_per_line_.store(std::max<std::size_t>(bytes / lines, 1));
+  }
 
   // The next block, into *block, and its number: false at the end of input,
   // or when reading failed (error() then tells why).
   [[nodiscard]] bool next(growable<char>* block, std::size_t* sequence) noexcept {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (ended_) return false;
+    if (ended_ || stopped_.load()) return false;
+    // A line costs its bytes and about KEY_COST more while its run is
+    // sorted: a block holds the lines that take about twice its size then.
+    constexpr std::size_t KEY_COST = sizeof(run_key) + RECORD_HEADER + 12;
+    const std::size_t line = bytes_per_line_.load();
+    const std::size_t block_bytes = std::max<std::size_t>(
+        std::min(block_bytes_, 2 * block_bytes_ / (line + KEY_COST) * line), 1);
     // Room for the unfinished line before, a block, and a newline after a
     // cut line.
     const std::size_t room = block_bytes_ + MAX_LINE_LENGTH + 2;
@@ -98,15 +134,16 @@ class block_reader {
     std::size_t line_start = 0;  // of the unfinished line
     bool complete = false;       // the block has a whole line
     carried_ = 0;
-    while (!(complete && size >= block_bytes_)) {
+    while (!(complete && size >= block_bytes)) {
       if (!readable(fd_)) {
         // The input pauses: what is whole goes now, and every message so far
-        // is out before waiting.
+        // is out before waiting, which another thread's failure cuts short.
         if (complete) break;
         if (messages_ != nullptr) messages_->wait_for(next_);
+        if (stopped_.load() || !wait_readable(fd_, wake_[0])) return false;
       }
-      const std::size_t wanted = std::max(block_bytes_ > size ? block_bytes_ - size : 0,
-                                          std::min(block_bytes_, LONG_LINE_SHOWN));
+      const std::size_t wanted = std::max(block_bytes > size ? block_bytes - size : 0,
+                                          std::min(block_bytes, LONG_LINE_SHOWN));
       int error = 0;
       const ssize_t got = read_some(fd_, bytes + size, std::min(wanted, room - 1 - size), &error);
       if (got < 0) {
@@ -162,10 +199,12 @@ class block_reader {
     return error_;
   }
 
-  // Ends reading for every thread, when something else has failed.
+  // Ends reading for every thread, when something else has failed, and
+  // wakes a reader that waits for input. Needs no lock: the reader may hold
+  // it while it waits.
   void stop() noexcept {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    ended_ = true;
+    stopped_.store(true);
+    if (wake_[1] >= 0) (void)!::write(wake_[1], "", 1);
   }
 
  private:
@@ -175,8 +214,11 @@ class block_reader {
   }
 
   int fd_;
-  std::size_t block_bytes_;
+  std::size_t block_bytes_;  // the most a block holds, of lines of any length
   message_order* messages_;  // null when quiet
+  int wake_[2] = {-1, -1};
+  std::atomic<bool> stopped_{false};
+  std::atomic<std::size_t> bytes_per_line_{32};
   mutable std::mutex mutex_;
   char carry_[MAX_LINE_LENGTH + 1];  // the start of the unfinished line
   std::size_t carried_ = 0;
@@ -209,6 +251,7 @@ class block_worker {
     std::size_t sequence = 0;
     while (shared_->reader->next(&block_, &sequence)) {
       take_block();
+      shared_->reader->learn(block_.size(), lines_);
       const std::size_t reserve = 2 * (block_.capacity() + builder_.held());
       const sort_status held =
           status_.ok() ? shared_->sorter->hold(sequence, &builder_, reserve) : status_;
@@ -236,6 +279,7 @@ class block_worker {
   void take_block() noexcept {
     const char* const bytes = block_.data();
     const std::size_t end = block_.size();
+    lines_ = 0;
     std::size_t zero = find_zero(bytes, 0, end);  // first zero byte at or after pos
     for (std::size_t pos = 0; pos < end && status_.ok();) {
       const auto stop = static_cast<std::size_t>(find_byte(bytes + pos, bytes + end, '\n') - bytes);
@@ -247,6 +291,7 @@ class block_worker {
         take_line({bytes + pos, (zero < stop ? zero : stop) - pos});
       }
       pos = stop + 1;
+      ++lines_;
     }
   }
 
@@ -318,6 +363,7 @@ class block_worker {
   shared_reading* shared_;
   const sort_settings& settings_;
   growable<char> block_;
+  std::size_t lines_ = 0;  // in the block
   growable<char> messages_;
   run_builder builder_;
   sort_status status_;

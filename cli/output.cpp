@@ -1,4 +1,4 @@
-// Messages, errors and short texts, through one buffered writer.
+// Errors and short texts, written at once and needing no memory.
 #include "cli/output.h"
 
 #include <algorithm>
@@ -8,32 +8,6 @@
 #include "engine/io.h"
 
 namespace quorbel {
-
-writer::writer(int fd, std::size_t capacity) noexcept : fd_(fd) {
-  (void)buffer_.reserve_exactly(capacity);
-}
-
-void writer::put(std::string_view bytes) noexcept {
-  const std::size_t room = buffer_.capacity() - buffer_.size();
-  if (bytes.size() > room) {
-    flush();
-    if (bytes.size() >= buffer_.capacity()) {
-      write_all(bytes);
-      return;
-    }
-  }
-  std::memcpy(buffer_.end(), bytes.data(), bytes.size());
-  buffer_.resize_within(buffer_.size() + bytes.size());
-}
-
-void writer::flush() noexcept {
-  write_all({buffer_.data(), buffer_.size()});
-  buffer_.clear();
-}
-
-void writer::write_all(std::string_view bytes) noexcept {
-  if (error_ == 0 && !bytes.empty()) error_ = write_fully(fd_, bytes);
-}
 
 void report_error(int fd, const char* what, int error) noexcept {
   char message[256];

@@ -5,30 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "engine/memory.h"
 
 namespace quorbel {
-
-// Buffered writes to one descriptor. The first failure is kept and later
-// writes are skipped, so the caller checks once at the end.
-class writer {
- public:
-  writer(int fd, std::size_t capacity) noexcept;
-
-  [[nodiscard]] bool ready() const noexcept { return buffer_.capacity() != 0; }
-  [[nodiscard]] int error() const noexcept { return error_; }
-  [[nodiscard]] bool pending() const noexcept { return !buffer_.empty(); }
-
-  void put(std::string_view bytes) noexcept;
-  void flush() noexcept;
-
- private:
-  void write_all(std::string_view bytes) noexcept;
-
-  int fd_;
-  growable<char> buffer_;
-  int error_ = 0;
-};
 
 // Reports a failure of the command itself: "<what>: <reason>", or "<what>"
 // when error is 0. Needs no memory, so it works when memory has run out.

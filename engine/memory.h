@@ -71,13 +71,6 @@ class growable {
   void resize_within(std::size_t size) noexcept { size_ = size; }
   void clear() noexcept { size_ = 0; }
 
-  // Gives the memory back.
-  void release() noexcept {
-    std::free(data_);
-    data_ = nullptr;
-    size_ = capacity_ = 0;
-  }
-
   void swap(growable& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);

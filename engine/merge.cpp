@@ -19,15 +19,17 @@ namespace {
 // Each file source reads this much at a time; it holds any line whole.
 constexpr std::size_t SOURCE_BUFFER = std::size_t{1} << 16;
 static_assert(SOURCE_BUFFER >= 2 * (MAX_LINE_LENGTH + 1));
-// Read parts of a temporary file are given back in pieces this large.
-constexpr std::uint64_t DROP_PIECE = std::uint64_t{1} << 20;
+// Read parts of a temporary file are given back a page at a time, after
+// every read, so that a merge holds its lines on disk once, not twice, even
+// when its files are small.
+constexpr std::uint64_t DROP_PIECE = 4096;
 // Output is gathered in buffers this large, a line always fits.
 constexpr std::size_t OUTPUT_BUFFER = std::size_t{1} << 20;
 static_assert(OUTPUT_BUFFER > MAX_LINE_LENGTH + 1);
 // A thread that merges pieces gathers a whole piece before its turn to
 // write comes, so that it never waits with work left: its buffer holds a
 // few pieces.
-constexpr std::size_t PIECE_BUFFER = std::size_t{1} << 22;
+constexpr std::size_t PIECE_BUFFER = std::size_t{1} << 21;
 
 // The current line of each source, with the first 16 bytes of its code as
 // integers, which decide most comparisons (and hold most codes whole).
@@ -99,6 +101,16 @@ class tree_of_losers {
   std::size_t winner_;
 };
 
+// Heads for `count` sources, each at its end until it is advanced; null
+// when memory runs out.
+head* make_heads(std::size_t count) noexcept {
+  auto* heads = static_cast<head*>(std::malloc(count * sizeof(head)));
+  if (heads != nullptr) {
+    for (std::size_t i = 0; i < count; ++i) new (&heads[i]) head();
+  }
+  return heads;
+}
+
 // Takes a source's next line into its head.
 void advance(line_source* source, head* h) noexcept {
   h->done = !source->next(&h->line);
@@ -143,8 +155,7 @@ class handoff {
       full_[slot].notify_all();
     }
   }
-  [[nodiscard]] int error() const noexcept { return error_.load(); }
-  [[nodiscard]] const std::atomic<int>& failed() const noexcept { return error_; }
+  [[nodiscard]] const std::atomic<int>& error() const noexcept { return error_; }
 
  private:
   char* buffers_[2];
@@ -163,6 +174,10 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
             std::size_t* losers, char* buffer, std::size_t capacity, Flush flush,
             const std::atomic<int>& stop, merge_result* result,
             const std::uint8_t* before = nullptr, std::size_t before_length = 0) noexcept {
+  if (count == 0) {
+    (void)flush(buffer, 0);  // nothing to merge, but the turn comes all the same
+    return;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     advance(sources[i], &heads[i]);
     if (heads[i].done && sources[i]->error() != 0) {
@@ -275,11 +290,11 @@ bool file_source::next(line_view* line) noexcept {
 merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
                          const merge_options& options) noexcept {
   merge_result result;
-  auto* heads = static_cast<head*>(std::calloc(count == 0 ? 1 : count, sizeof(head)));
+  head* heads = make_heads(count + 1);
   auto* losers = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
   char* buffers[2] = {static_cast<char*>(std::malloc(OUTPUT_BUFFER)), nullptr};
   std::uint64_t total = 0;
-  for (std::size_t i = 0; i < count; ++i) total += sources[i]->text_bytes();
+  for (std::size_t i = 0; i < count; ++i) total += sources[i]->bytes();
   // A second buffer only when there is more than one to fill.
   if (options.second_thread && total > OUTPUT_BUFFER) {
     buffers[1] = static_cast<char*>(std::malloc(OUTPUT_BUFFER));
@@ -287,7 +302,6 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
   if (heads == nullptr || losers == nullptr || buffers[0] == nullptr) {
     result.out_of_memory = true;
   } else if (count > 0) {
-    for (std::size_t i = 0; i < count; ++i) new (&heads[i]) head();
     bool shared = false;
     if (buffers[1] != nullptr) {
       handoff out(buffers[0], buffers[1], fd);
@@ -300,12 +314,12 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
       shared = side_by_side(
           [&] {
             gather(sources, count, options.unique, heads, losers, out.take(0), OUTPUT_BUFFER, flush,
-                   out.failed(), &result);
+                   out.error(), &result);
             // Let the writer finish: END after the last buffer.
             out.give(slot, handoff::END);
           },
           [&out] { out.write_all(); });
-      if (shared) result.write_error = out.error();
+      if (shared) result.write_error = out.error().load();
     }
     if (!shared) {
       result = {};
@@ -422,7 +436,7 @@ cut_point* sample_cut_points(const sorted_run* runs, std::size_t count, std::siz
 class piece_worker {
  public:
   explicit piece_worker(std::size_t count) noexcept
-      : heads(static_cast<head*>(std::calloc(count + 1, sizeof(head)))),
+      : heads(make_heads(count + 1)),
         losers(static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)))),
         starts(static_cast<run_cut*>(std::malloc((count + 1) * sizeof(run_cut)))),
         sources(static_cast<memory_source*>(std::malloc((count + 1) * sizeof(memory_source)))),
@@ -526,8 +540,10 @@ class piece_merge {
   // The cuts where a piece starts, by the piece's parity: piece i's end is
   // written while piece i + 1 waits for it, and read before piece i + 2's.
   run_cut* rows_[2];
-  std::atomic<std::size_t> cut_row_{0};  // pieces whose starting cuts are known, minus one
-  std::atomic<std::size_t> turn_{0};     // the piece to be written next
+  // How many pieces have their starting cuts known: piece i may start once
+  // it is more than i.
+  std::atomic<std::size_t> cut_row_{0};
+  std::atomic<std::size_t> turn_{0};  // the piece to be written next
   std::atomic<int> error_{0};
 };
 

@@ -25,8 +25,9 @@ class line_source {
   // Moves to the next line and shows it in *line, valid until the next
   // call; false at the end, or after an error, which error() then gives.
   [[nodiscard]] virtual bool next(line_view* line) noexcept = 0;
-  // How many bytes of text the source holds in all.
-  [[nodiscard]] virtual std::uint64_t text_bytes() const noexcept = 0;
+  // How many bytes the source holds in all, its records or its texts: what
+  // tells a small merge from a large one.
+  [[nodiscard]] virtual std::uint64_t bytes() const noexcept = 0;
   [[nodiscard]] int error() const noexcept { return error_; }
 
  protected:
@@ -47,7 +48,7 @@ class memory_source final : public line_source {
     at_ += record_size(*line);
     return true;
   }
-  [[nodiscard]] std::uint64_t text_bytes() const noexcept override {
+  [[nodiscard]] std::uint64_t bytes() const noexcept override {
     return static_cast<std::uint64_t>(end_ - at_);
   }
 
@@ -81,7 +82,7 @@ class file_source final : public line_source {
   // Takes the memory to read with; false when it runs out.
   [[nodiscard]] bool open() noexcept;
   [[nodiscard]] bool next(line_view* line) noexcept override;
-  [[nodiscard]] std::uint64_t text_bytes() const noexcept override { return size_; }
+  [[nodiscard]] std::uint64_t bytes() const noexcept override { return size_; }
 
  private:
   bool refill() noexcept;
@@ -111,7 +112,7 @@ struct merge_result {
   int read_error = 0;   // of the first source that failed
   int write_error = 0;  // of the descriptor
   bool out_of_memory = false;
-  std::uint64_t written = 0;  // bytes
+  std::uint64_t written = 0;  // bytes of text merged, all written unless write_error
 };
 
 // Merges the sorted sources into fd: lines with equal codes come from the

@@ -167,8 +167,6 @@ class run_builder {
   // not be parsed again; at least one line must have been added before.
   [[nodiscard]] bool add_again(std::string_view text) noexcept;
 
-  [[nodiscard]] std::size_t lines() const noexcept { return keys_.size(); }
-  [[nodiscard]] std::size_t bytes() const noexcept { return store_.size(); }
   [[nodiscard]] bool empty() const noexcept { return keys_.empty(); }
   // The memory the builder has taken.
   [[nodiscard]] std::size_t held() const noexcept {

@@ -1,7 +1,6 @@
 // Holding, spilling and merging runs; see sorter.h.
 #include "engine/sorter.h"
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,6 +46,9 @@ class source_array {
   std::size_t count_ = 0;
 };
 
+// What a held run costs beside its bytes: its entry and two blocks of malloc.
+constexpr std::size_t RUN_OVERHEAD = sizeof(sorted_run) + 32;
+
 sort_status out_of_memory() noexcept { return {sort_status::problem::out_of_memory, 0}; }
 sort_status temporary_file(int error) noexcept {
   return {sort_status::problem::temporary_file, error};
@@ -58,11 +60,6 @@ line_sorter::line_sorter(const sort_options& options) noexcept : options_(option
   // Lines can go to disk only when they can be read back.
   if (options_.finder == nullptr) options_.memory_budget = SIZE_MAX;
   if (options_.fan_in < 2) options_.fan_in = 2;
-#ifdef M_MMAP_THRESHOLD
-  // Runs are large blocks of their own: give them back to the system whole
-  // when they are freed, so that memory held is memory used.
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
-#endif
 }
 
 line_sorter::~line_sorter() {
@@ -95,7 +92,7 @@ sort_status line_sorter::hold(std::size_t sequence, run_builder* built,
   }
   runs_[slot] = run;
   given_[slot] = true;
-  held_ += run_memory(run);
+  held_ += run_memory(run) + RUN_OVERHEAD;
   // Over the budget: what can go to disk goes.
   if (held_ + reserve > options_.memory_budget) return spill();
   return {};
@@ -128,12 +125,13 @@ sort_status line_sorter::spill() noexcept {
   // The runs that follow each other from the first block held on; a block
   // still being read leaves the ones after it for the next time.
   std::size_t ready = 0;
-  while (ready < runs_.size() && given_[ready]) ++ready;
+  std::size_t lines = 0;
+  while (ready < runs_.size() && given_[ready]) lines += runs_[ready++].lines;
   if (ready == 0) return {};
   // Room for the file first, so that a run is never lost between two places.
   if (!disk_runs_.reserve(disk_runs_.size() + 1)) return out_of_memory();
   disk_run spilled{};
-  {
+  if (lines > 0) {  // blocks of dropped lines alone need no file
     source_array<memory_source> sources(ready);
     if (!sources.ready()) return out_of_memory();
     for (std::size_t i = 0; i < ready; ++i) sources.add(runs_[i]);
@@ -141,7 +139,7 @@ sort_status line_sorter::spill() noexcept {
     if (!status.ok()) return status;
   }
   for (std::size_t i = 0; i < ready; ++i) {
-    held_ -= run_memory(runs_[i]);
+    held_ -= run_memory(runs_[i]) + RUN_OVERHEAD;
     release_run(&runs_[i]);
   }
   // The runs after them move to the front.
@@ -153,6 +151,7 @@ sort_status line_sorter::spill() noexcept {
   runs_.resize_within(left);
   given_.resize_within(left);
   first_held_ += ready;
+  if (lines == 0) return {};
   (void)disk_runs_.push_back(spilled);
   ++spills_;
   // Files are merged in tiers, as digits carry: fan_in files that have been
@@ -206,8 +205,11 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
     merged = merge_runs(runs_.data(), runs_.size(), fd,
                         {options_.unique, options_.second_thread, options_.piece_bytes});
   } else {
+    // Too many files to read at once: the newest, which are the smallest,
+    // are merged first, just enough of them to leave fan_in.
     while (disk_runs_.size() > options_.fan_in) {
-      const sort_status status = merge_disk_runs(0, options_.fan_in);
+      const std::size_t count = std::min(options_.fan_in, disk_runs_.size() - options_.fan_in + 1);
+      const sort_status status = merge_disk_runs(disk_runs_.size() - count, count);
       if (!status.ok()) return status;
     }
     source_array<file_source> files(disk_runs_.size());

@@ -161,5 +161,30 @@ TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
   }
 }
 
+TEST(line_sorter, pieces_of_every_size_merge_every_line_once) {
+  // One run of 1025 lines has two sampled lines, the first and the last:
+  // with two pieces the second holds nothing at all, and each other size
+  // gives other empty and full pieces.
+  std::vector<std::string> texts;
+  for (int i = 0; i < 1025; ++i) texts.push_back("1.0." + std::to_string(i));
+  const whole_text_finder finder;
+  for (const bool descending : {false, true}) {
+    const std::string expected = expected_output(texts, descending, false);
+    for (std::size_t piece_bytes : {std::size_t{1}, std::size_t{7}, expected.size() / 3,
+                                    expected.size() / 2, expected.size(), 4 * expected.size()}) {
+      SCOPED_TRACE("piece bytes " + std::to_string(piece_bytes) +
+                   (descending ? ", descending" : ""));
+      line_sorter sorter({.descending = descending, .finder = &finder, .piece_bytes = piece_bytes});
+      run_builder builder(descending);
+      for (const std::string& text : texts) ASSERT_TRUE(builder.add(view_of(text), text));
+      ASSERT_TRUE(sorter.hold(0, &builder).ok());
+      const int out = memory_file();
+      ASSERT_TRUE(sorter.write_sorted(out).ok());
+      EXPECT_TRUE(contents_of(out) == expected) << "order or content differs";
+      close(out);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorbel

@@ -354,6 +354,26 @@ TEST(hostile, temporary_files_that_cannot_be_made_or_written_are_an_error_and_no
   }
 }
 
+TEST(hostile, temporary_files_take_little_more_disk_than_the_lines) {
+  // Under a budget this small the files are merged again and again; a merge
+  // gives back what it has read as it goes, so the disk holds the lines once
+  // and a half at the most, never twice.
+  const std::string input = spilling_lines(100000);  // about 1.7 MB
+  const std::size_t room = input.size() * 3 / 2;
+  scratch_directory directory;
+  ASSERT_FALSE(directory.path().empty());
+  const std::string size = "size=" + std::to_string(room / 4096 * 4096);
+  if (mount("tmpfs", directory.path().c_str(), "tmpfs", 0, size.c_str()) != 0) {
+    GTEST_SKIP() << "mounting a file system needs root";
+  }
+  const outcome got =
+      run_binary({"-k", "2", "-S", "64K", "-T", directory.path()}, {.input = input});
+  umount(directory.path().c_str());
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.err, "");
+  EXPECT_EQ(got.out.size(), input.size());
+}
+
 TEST(hostile, no_temporary_file_is_left_behind_not_even_after_kill) {
   const std::string input = spilling_lines(30000);
   scratch_directory directory;
@@ -388,6 +408,55 @@ TEST(hostile, no_temporary_file_is_left_behind_not_even_after_kill) {
   EXPECT_TRUE(held_files) << "it never held a temporary file";
   EXPECT_EQ(killed.status, 128 + SIGKILL);
   EXPECT_TRUE(directory.names().empty());
+}
+
+TEST(hostile, a_failure_ends_the_command_while_the_input_stays_open) {
+  // The first block fails (its temporary file cannot be made) while the
+  // other thread waits for more input: the command must end with its error
+  // all the same, not when the input ends.
+  std::string block(4093 * 2, 'x');
+  for (std::size_t i = 1; i < block.size(); i += 2) block[i] = '\n';
+  block += "1.0.0\n";
+  bool ended_on_its_own = false;
+  const outcome got = run_binary(
+      {"-q", "-S", "0", "-T", "/nonexistent/quorbel"}, {.conduct = [&](pid_t pid, int in, int) {
+        ASSERT_EQ(write(in, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+        for (int tries = 0; tries < 2000 && !ended_on_its_own; ++tries) {
+          siginfo_t info{};
+          ended_on_its_own =
+              waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+              info.si_pid == pid;
+          if (!ended_on_its_own) usleep(10000);
+        }
+      }});
+  EXPECT_TRUE(ended_on_its_own) << "it waited for the input to end";
+  EXPECT_EQ(got.status, 1);
+  EXPECT_EQ(got.out, "");
+  EXPECT_EQ(got.err, "Temporary file error: No such file or directory\n");
+}
+
+TEST(hostile, the_budget_holds_for_the_shortest_lines) {
+  // Keys outweigh lines of one byte twentyfold: blocks of them are cut
+  // shorter, so the runs being read stay small beside the budget.
+  const std::size_t lines = SANITIZED ? 500000 : 4000000;
+  std::string ones;
+  for (int i = 0; i < (1 << 15); ++i) ones += "1\n";
+  long peak = -1;
+  const outcome got =
+      run_binary({"-q", "-S", "8M"}, {.conduct = [&](pid_t pid, int in, int) {
+                   for (std::size_t sent = 0; sent < lines; sent += 1 << 15) {
+                     if (write(in, ones.data(), ones.size()) != static_cast<ssize_t>(ones.size())) {
+                       return;
+                     }
+                   }
+                   peak = peak_resident_kilobytes(pid);
+                 }});
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out.size(), 2 * ((lines + (1 << 15) - 1) >> 15 << 15));
+  if (!SANITIZED) {
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, (8 + 16) * 1024) << "peak resident memory, in kilobytes";
+  }
 }
 
 }  // namespace
