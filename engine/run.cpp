@@ -83,8 +83,8 @@ void sort_integer_keys(run_key* first, run_key* last) noexcept {
 // on, in order by the rest of their codes; ties stay in input order.
 void order_by_whole_codes(run_key* first, run_key* last, const char* store) noexcept {
   std::sort(first, last, [store](const run_key& a, const run_key& b) {
-    const line_view x = read_record(store + place_of(a));
-    const line_view y = read_record(store + place_of(b));
+    const line_view x = read_pending(store + place_of(a));
+    const line_view y = read_pending(store + place_of(b));
     const int c = compare_order_codes(x.code + KEY_CODE_BYTES, x.code_length - KEY_CODE_BYTES,
                                       y.code + KEY_CODE_BYTES, y.code_length - KEY_CODE_BYTES);
     if (c != 0) return c < 0;
@@ -123,14 +123,18 @@ bool run_builder::add(const version_view& version, std::string_view text) noexce
 
 bool run_builder::add_again(std::string_view text) noexcept {
   const std::size_t place = store_.size();
-  const std::size_t size = RECORD_HEADER + code_length_ + text.size() + 1;
-  if (place > MAX_RUN_STORE - MAX_RECORD) return false;  // the caller ends runs long before
+  const std::size_t size = PENDING_HEADER + code_length_;
+  // The caller ends runs long before either limit.
+  if (place > MAX_RUN_STORE - MAX_RECORD || record_bytes_ > MAX_RUN_STORE - MAX_RECORD) {
+    return false;
+  }
   if (!store_.reserve(std::max(place + size, first_store_)) ||
       !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
     return false;
   }
-  put_record(store_.data() + place, code_, code_length_, text);
+  put_pending(store_.data() + place, code_, code_length_, text);
   store_.resize_within(place + size);
+  record_bytes_ += RECORD_HEADER + code_length_ + text.size() + 1;
   keys_[keys_.size()] = make_run_key(code_, code_length_, place);
   keys_.resize_within(keys_.size() + 1);
   return true;
@@ -168,7 +172,7 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   run_key* const last = built->keys_.end();
   const char* const store = built->store_.data();
   sort_run_keys(first, last, store);
-  const std::size_t size = built->store_.size();
+  const std::size_t size = built->record_bytes_;
   const std::size_t lines = built->keys_.size();
   const std::size_t mark_count = (lines + INDEX_STEP - 1) / INDEX_STEP;
   auto* const marks =
@@ -179,16 +183,19 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
     std::free(marks);
     return false;
   }
-  // The records lie scattered over the store: ask for them some way ahead.
+  // The lines lie scattered over the store and the input: ask for them some
+  // way ahead.
   constexpr std::ptrdiff_t LOOKAHEAD = 8;
   char* at = records;
   for (std::size_t i = 0; i < lines; ++i) {
-    if (lines - i > LOOKAHEAD) __builtin_prefetch(store + place_of(first[i + LOOKAHEAD]));
+    if (lines - i > LOOKAHEAD) {
+      const char* ahead = store + place_of(first[i + LOOKAHEAD]);
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(read_pending(store + place_of(first[i + LOOKAHEAD / 2])).text);
+    }
     if (i % INDEX_STEP == 0) marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
-    const char* const record = store + place_of(first[i]);
-    const std::size_t length = record_size(read_record(record));
-    std::memcpy(at, record, length);
-    at += length;
+    const line_view line = read_pending(store + place_of(first[i]));
+    at += put_record(at, line.code, line.code_length, {line.text, line.text_length - 1});
   }
   *out = {records, size, lines, marks};
   built->clear();

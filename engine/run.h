@@ -66,6 +66,34 @@ inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t co
   return RECORD_HEADER + line.code_length + line.text_length;
 }
 
+// A line while its run is built: the code lengths, the text's place (it
+// still lies where the line was read) and the code. Sorting turns it into a
+// record, the text copied after the code, once.
+inline constexpr std::size_t PENDING_HEADER = RECORD_HEADER + sizeof(const char*);
+
+inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t code_length,
+                               std::string_view text) noexcept {
+  const auto lengths = static_cast<std::uint32_t>(code_length | (text.size() + 1) << 16);
+  const char* const where = text.data();
+  std::memcpy(at, &lengths, RECORD_HEADER);
+  std::memcpy(at + RECORD_HEADER, &where, sizeof where);
+  std::memcpy(at + PENDING_HEADER, code, code_length);
+  return PENDING_HEADER + code_length;
+}
+
+// The line of a pending record; its text_length counts the newline that the
+// text, where it lies, may not have.
+[[nodiscard]] inline line_view read_pending(const char* at) noexcept {
+  std::uint32_t lengths = 0;
+  std::memcpy(&lengths, at, RECORD_HEADER);
+  line_view line;
+  std::memcpy(&line.text, at + RECORD_HEADER, sizeof line.text);
+  line.code = reinterpret_cast<const std::uint8_t*>(at + PENDING_HEADER);
+  line.code_length = lengths & 0xFFFF;
+  line.text_length = lengths >> 16;
+  return line;
+}
+
 // --- Keys --------------------------------------------------------------------
 
 // The key of a line while its run is sorted: a 192-bit integer, most
@@ -161,7 +189,8 @@ class run_builder {
       : descending_(descending), first_store_(first_store) {}
 
   // Holds a line: its version, and the text to write for it (without
-  // newline, at most MAX_LINE_LENGTH bytes). False when memory runs out.
+  // newline, at most MAX_LINE_LENGTH bytes), which must stay where it is
+  // until the run is sorted. False when memory runs out.
   [[nodiscard]] bool add(const version_view& version, std::string_view text) noexcept;
   // Holds a line whose version is that of the line added last, which need
   // not be parsed again; at least one line must have been added before.
@@ -172,11 +201,14 @@ class run_builder {
   [[nodiscard]] std::size_t held() const noexcept {
     return store_.capacity() + keys_.capacity() * sizeof(run_key);
   }
+  // The bytes of the records its lines become when sorted.
+  [[nodiscard]] std::size_t record_bytes() const noexcept { return record_bytes_; }
 
   // Forgets the lines, keeping the memory for the next run.
   void clear() noexcept {
     store_.clear();
     keys_.clear();
+    record_bytes_ = 0;
   }
 
  private:
@@ -184,7 +216,8 @@ class run_builder {
 
   bool descending_;
   std::size_t first_store_;
-  growable<char> store_;  // records in input order
+  growable<char> store_;  // pending records in input order
+  std::size_t record_bytes_ = 0;
   growable<run_key> keys_;
   std::uint8_t code_[ORDER_CODE_ROOM];  // of the line added last
   std::size_t code_length_ = 0;
@@ -192,7 +225,7 @@ class run_builder {
 
 // Sorts keys by their integer value, then puts the keys whose codes go on
 // beyond the key and tie on it in order by their whole codes, read from the
-// records in `store`. Exposed for the tests.
+// pending records in `store`.
 void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept;
 
 }  // namespace quorbel
