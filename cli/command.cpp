@@ -101,6 +101,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.finder = &finder;
   options.fan_in = tuning.fan_in;
   options.second_thread = tuning.second_thread;
+  options.piece_bytes = tuning.piece_bytes;
   line_sorter sorter(options);
 
   read_options reading;

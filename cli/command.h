@@ -23,6 +23,7 @@ struct command_tuning {
   std::size_t block_bytes = 0;  // input in each run; 0: chosen from the memory budget
   std::size_t fan_in = 16;      // temporary files merged at once
   bool second_thread = true;
+  std::size_t piece_bytes = std::size_t{1} << 20;  // of output merged by one thread at a time
 };
 
 // The whole command: argv[0] is the program name. Returns the exit status.

@@ -558,9 +558,15 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
   std::size_t samples = 0;
   cut_point* points = nullptr;
   std::size_t pieces = 1;
+  std::size_t lines = 0;
+  for (std::size_t r = 0; r < count; ++r) lines += runs[r].lines;
   if (options.second_thread && bytes >= 2 * piece_bytes) {
     points = sample_cut_points(runs, count, &samples);
-    if (points != nullptr) pieces = std::min(bytes / piece_bytes, samples + 1);
+    // Each cut looks at every run, so the cuts cost no more than the lines
+    // do when runs are many (input that came a few lines at a time).
+    if (points != nullptr) {
+      pieces = std::min({bytes / piece_bytes, samples + 1, lines / (count == 0 ? 1 : count)});
+    }
   }
   merge_result result;
   if (pieces < 2) {

@@ -93,8 +93,9 @@ void order_by_whole_codes(run_key* first, run_key* last, const char* store) noex
 }
 
 bool in_order(const run_key* first, const run_key* last) noexcept {
-  for (const run_key* k = first; k + 1 < last; ++k) {
-    if (key_before(k[1], k[0])) return false;
+  const std::ptrdiff_t count = last - first;  // first is null when there are none
+  for (std::ptrdiff_t i = 1; i < count; ++i) {
+    if (key_before(first[i], first[i - 1])) return false;
   }
   return true;
 }
@@ -102,12 +103,15 @@ bool in_order(const run_key* first, const run_key* last) noexcept {
 // True when no key's code part is above the one before: input in
 // descending order, equal versions in input order among themselves.
 bool in_reverse_order(const run_key* first, const run_key* last) noexcept {
-  for (const run_key* k = first; k + 1 < last; ++k) {
-    if (k[1].high != k[0].high) {
-      if (k[1].high > k[0].high) return false;
-    } else if (k[1].middle != k[0].middle) {
-      if (k[1].middle > k[0].middle) return false;
-    } else if ((k[1].low >> PLACE_BITS) > (k[0].low >> PLACE_BITS)) {
+  const std::ptrdiff_t count = last - first;
+  for (std::ptrdiff_t i = 1; i < count; ++i) {
+    const run_key& a = first[i - 1];
+    const run_key& b = first[i];
+    if (b.high != a.high) {
+      if (b.high > a.high) return false;
+    } else if (b.middle != a.middle) {
+      if (b.middle > a.middle) return false;
+    } else if ((b.low >> PLACE_BITS) > (a.low >> PLACE_BITS)) {
       return false;
     }
   }

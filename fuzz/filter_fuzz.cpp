@@ -230,15 +230,22 @@ std::string read_back(int fd) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   const options o = pick_options(data[0], data[1], data[2]);
-  // Bit 7 of the first byte: the lines are held in small runs, and a tiny
-  // memory budget sends them to temporary files merged a few at a time.
+  // Bit 7 of the first byte: the lines are held in small runs, and either a
+  // tiny memory budget sends them to temporary files merged a few at a time,
+  // or (bits 5-7 of the second byte all set) they stay in memory and the
+  // output is merged in tiny pieces by two threads.
   quorbel::command_tuning tuning;
   std::vector<std::string> arguments = o.arguments;
   if ((data[0] & 0x80) != 0) {
     tuning.block_bytes = 1u + 64u * ((data[1] >> 3) & 3u);
     tuning.fan_in = 2 + ((data[1] >> 5) & 3u);
-    arguments.push_back("-S");
-    arguments.push_back(std::to_string((data[1] >> 5) & 7u) + "b");
+    const unsigned budget = (data[1] >> 5) & 7u;
+    if (budget == 7) {
+      tuning.piece_bytes = 1u + 16u * ((data[1] >> 3) & 3u);
+    } else {
+      arguments.push_back("-S");
+      arguments.push_back(std::to_string(budget) + "b");
+    }
   }
   const std::string_view input(reinterpret_cast<const char*>(data) + 3, size - 3);
 

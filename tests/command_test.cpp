@@ -238,7 +238,7 @@ const std::vector<row>& rows() {
 // at a time, and one thread doing everything; the inputs of these tests are
 // too small for any of it with the engine's own sizes.
 const command_tuning HELD[] = {{.block_bytes = 1, .fan_in = 2},
-                               {.block_bytes = 40, .fan_in = 3},
+                               {.block_bytes = 40, .fan_in = 3, .piece_bytes = 30},
                                {.block_bytes = 40, .second_thread = false}};
 
 // Every row once as it is, once for each way of holding the lines, and once
