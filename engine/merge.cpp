@@ -226,6 +226,27 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
   if (result->read_error == 0) (void)flush(buffer, used);
 }
 
+// gather for a piece that one sorted run holds alone, as in sorted input:
+// its texts in the order they stand, with no merge to make.
+template <typename Flush>
+void copy_texts(const char* at, const char* end, char* buffer, std::size_t capacity, Flush flush,
+                const std::atomic<int>& stop, merge_result* result) noexcept {
+  std::size_t used = 0;
+  while (at != end) {
+    const line_view line = read_record(at);
+    at += record_size(line);
+    if (line.text_length > capacity - used) {
+      buffer = flush(buffer, used);
+      used = 0;
+      if (stop.load() != 0) return;
+    }
+    std::memcpy(buffer + used, line.text, line.text_length);
+    used += line.text_length;
+    result->written += line.text_length;
+  }
+  (void)flush(buffer, used);
+}
+
 }  // namespace
 
 file_source::~file_source() { std::free(buffer_); }
@@ -498,11 +519,13 @@ class piece_merge {
       // Only the runs that have lines in this piece take part: in sorted
       // input, or one version over and over, that is one or two of them.
       std::size_t taking_part = 0;
+      std::size_t alone = 0;
       for (std::size_t r = 0; r < count_; ++r) {
         if (starts[r].offset == ends[r].offset) continue;
         worker->pointers[taking_part] = new (&worker->sources[taking_part])
             memory_source(runs_[r].records + starts[r].offset, runs_[r].records + ends[r].offset);
         ++taking_part;
+        alone = r;
       }
       cut_row_.store(piece + 1);
       cut_row_.notify_all();
@@ -519,10 +542,16 @@ class piece_merge {
         return gathered;
       };
       const line_view* before = piece > 0 ? &points_[piece - 1].line : nullptr;
-      gather(worker->pointers, taking_part, options_.unique, worker->heads, worker->losers,
-             worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
-             before != nullptr ? before->code : nullptr,
-             before != nullptr ? before->code_length : 0);
+      if (taking_part == 1 && !options_.unique) {
+        copy_texts(runs_[alone].records + starts[alone].offset,
+                   runs_[alone].records + ends[alone].offset, worker->buffer, PIECE_BUFFER, flush,
+                   error_, &worker->result);
+      } else {
+        gather(worker->pointers, taking_part, options_.unique, worker->heads, worker->losers,
+               worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
+               before != nullptr ? before->code : nullptr,
+               before != nullptr ? before->code_length : 0);
+      }
       turn_.store(piece + 1);
       turn_.notify_all();
     }

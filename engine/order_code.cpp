@@ -78,15 +78,36 @@ constexpr unsigned COUNT_BITS = 4;
 constexpr std::uint64_t LONG_NUMBER = 9;          // the count of a number of 20 digits or more
 constexpr std::size_t LONGEST_SHORT_NUMBER = 19;  // digits that always fit 64 bits
 
-inline void put_number(bit_sink* sink, std::int32_t number) noexcept {
+// The code of one of the four numbers: its bits, and how many.
+struct number_code {
+  std::uint64_t bits;
+  unsigned length;
+};
+
+number_code code_of(std::int32_t number) noexcept {
   const auto value = static_cast<std::uint32_t>(number);
-  if (number < 0) {
-    // Two's complement keeps the order among negatives.
-    sink->put(value, CLASS_BITS + 32);  // class 0
+  // Two's complement keeps the order among negatives, under class 0.
+  if (number < 0) return {value, CLASS_BITS + 32};
+  const unsigned bytes = (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
+  return {std::uint64_t{1 + bytes} << (8 * bytes) | value, CLASS_BITS + 8 * bytes};
+}
+
+// The four numbers, and the release bit when there is no pre-release: most
+// versions have small numbers, whose codes go to the sink at once.
+void put_numbers(bit_sink* sink, const version_view& version) noexcept {
+  const number_code codes[] = {code_of(version.major), code_of(version.minor),
+                               code_of(version.patch), code_of(version.fourth)};
+  const std::uint64_t release = version.prerelease ? 0 : 1;
+  unsigned length = 1;
+  for (const number_code& c : codes) length += c.length;
+  if (length <= 57) {
+    std::uint64_t all = 0;
+    for (const number_code& c : codes) all = all << c.length | c.bits;
+    sink->put(all << 1 | release, length);
     return;
   }
-  const unsigned bytes = (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
-  sink->put(std::uint64_t{1 + bytes} << (8 * bytes) | value, CLASS_BITS + 8 * bytes);
+  for (const number_code& c : codes) sink->put(c.bits, c.length);
+  sink->put(release, 1);
 }
 
 // The magnitude of a number from its significant digits (no leading zeros),
@@ -132,14 +153,8 @@ std::size_t encode_order_code(const version_view& version, bool descending,
                               std::uint8_t* out) noexcept {
   std::memset(out, 0, 24);  // what a key reads of a short code
   bit_sink sink(out);
-  put_number(&sink, version.major);
-  put_number(&sink, version.minor);
-  put_number(&sink, version.patch);
-  put_number(&sink, version.fourth);
-  if (!version.prerelease) {
-    sink.put(1, 1);  // a release ranks above its pre-releases
-  } else {
-    sink.put(0, 1);
+  put_numbers(&sink, version);  // and a 1 for a release, above its pre-releases
+  if (version.prerelease) {
     const char* at = version.prerelease->data();
     const char* const end = at + version.prerelease->size();
     for (;;) {

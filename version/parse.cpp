@@ -106,26 +106,38 @@ int parse_core(std::string_view core, version_view* view) noexcept {
 
 int version_parse_view(std::string_view text, version_view* view) noexcept {
   // One pass finds where the text ends (its first zero byte), checks every
-  // byte before it, and notes whether there is a '+' or a '-' to cut at.
+  // byte before it, and notes its first '+' and its first '-', where the
+  // build and the pre-release are cut off, as split_off would.
   constexpr std::size_t scanned = MAX_VERSION_LENGTH + 1;  // enough to tell "too long"
   const std::size_t limit = text.size() < scanned ? text.size() : scanned;
-  std::uint8_t classes = 0;
+  std::size_t plus = limit;
+  std::size_t minus = limit;
   std::size_t length = 0;
   for (; length < limit; ++length) {
     const std::uint8_t k = CLASS[static_cast<unsigned char>(text[length])];
+    if (k == ORDINARY) continue;
     if (k == 0) return -1;
     if (k == END) break;
-    classes |= k;
+    if (k == PLUS && plus == limit) plus = length;
+    if (k == MINUS && minus == limit) minus = length;
   }
   if (length > static_cast<std::size_t>(MAX_VERSION_LENGTH)) return -1;
   text = text.substr(0, length);
-  std::string_view rest = text;
-  view->build = (classes & PLUS) != 0 ? split_off(&rest, '+') : std::nullopt;
+  std::size_t core = length;
+  view->build = std::nullopt;
+  if (plus < length) {
+    view->build = text.substr(plus + 1);
+    core = plus;
+  }
   // The pre-release starts at the first '-' before the build, so 1.0.0-rc-1
   // has the pre-release rc-1, and a '-' inside the build starts nothing.
-  view->prerelease = (classes & MINUS) != 0 ? split_off(&rest, '-') : std::nullopt;
+  view->prerelease = std::nullopt;
+  if (minus < core) {
+    view->prerelease = text.substr(minus + 1, core - minus - 1);
+    core = minus;
+  }
   view->raw = text;
-  return parse_core(rest, view);
+  return parse_core(text.substr(0, core), view);
 }
 
 int version_parse(std::string_view text, version_record* record) noexcept {
