@@ -32,6 +32,27 @@ namespace quorbel {
   return found == nullptr ? to : static_cast<const char*>(found);
 }
 
+// memcpy for the short texts of lines and codes, without a call: a copy of
+// up to 32 bytes is two overlapping ones of a fixed size.
+inline void copy_bytes(void* to, const void* from, std::size_t count) noexcept {
+  auto* const d = static_cast<char*>(to);
+  const auto* const s = static_cast<const char*>(from);
+  if (count >= 16 && count <= 32) {
+    std::memcpy(d, s, 16);
+    std::memcpy(d + count - 16, s + count - 16, 16);
+  } else if (count >= 8 && count < 16) {
+    std::memcpy(d, s, 8);
+    std::memcpy(d + count - 8, s + count - 8, 8);
+  } else if (count >= 4 && count < 8) {
+    std::memcpy(d, s, 4);
+    std::memcpy(d + count - 4, s + count - 4, 4);
+  } else if (count < 4) {
+    for (std::size_t i = 0; i < count; ++i) d[i] = s[i];
+  } else {
+    std::memcpy(d, s, count);
+  }
+}
+
 // The field'th field (1-based) of [from, to) split at every `separator`:
 // its start in *start and its end in *stop, or false when there are fewer.
 // Reads no byte outside the range.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/bytes.h"
 #include "engine/io.h"
 #include "engine/threads.h"
 
@@ -207,7 +208,7 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
         used = 0;
         if (stop.load() != 0) break;
       }
-      std::memcpy(buffer + used, h.line.text, h.line.text_length);
+      copy_bytes(buffer + used, h.line.text, h.line.text_length);
       used += h.line.text_length;
       result->written += h.line.text_length;
       if (unique) {
@@ -240,7 +241,7 @@ void copy_texts(const char* at, const char* end, char* buffer, std::size_t capac
       used = 0;
       if (stop.load() != 0) return;
     }
-    std::memcpy(buffer + used, line.text, line.text_length);
+    copy_bytes(buffer + used, line.text, line.text_length);
     used += line.text_length;
     result->written += line.text_length;
   }

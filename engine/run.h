@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/bytes.h"
 #include "engine/memory.h"
 #include "engine/order_code.h"
 
@@ -43,9 +44,9 @@ inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t co
                               std::string_view text) noexcept {
   const auto lengths = static_cast<std::uint32_t>(code_length | (text.size() + 1) << 16);
   std::memcpy(at, &lengths, RECORD_HEADER);
-  std::memcpy(at + RECORD_HEADER, code, code_length);
+  copy_bytes(at + RECORD_HEADER, code, code_length);
   char* const text_at = at + RECORD_HEADER + code_length;
-  if (!text.empty()) std::memcpy(text_at, text.data(), text.size());
+  copy_bytes(text_at, text.data(), text.size());
   text_at[text.size()] = '\n';
   return RECORD_HEADER + code_length + text.size() + 1;
 }
@@ -77,7 +78,7 @@ inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t c
   const char* const where = text.data();
   std::memcpy(at, &lengths, RECORD_HEADER);
   std::memcpy(at + RECORD_HEADER, &where, sizeof where);
-  std::memcpy(at + PENDING_HEADER, code, code_length);
+  copy_bytes(at + PENDING_HEADER, code, code_length);
   return PENDING_HEADER + code_length;
 }
 
