@@ -311,6 +311,20 @@ class block_worker {
     put("\n");
   }
 
+  // True when a field of the last kept field's size holds its bytes too.
+  [[nodiscard]] bool same_as_last(std::string_view field) const noexcept {
+    if (last_field_size_ == 0) return false;
+    // Most fields differ early: the first eight bytes tell them apart.
+    if (last_field_size_ >= 8) {
+      std::uint64_t a = 0;
+      std::uint64_t b = 0;
+      std::memcpy(&a, field.data(), 8);
+      std::memcpy(&b, last_field_, 8);
+      if (a != b) return false;
+    }
+    return std::memcmp(field.data(), last_field_, last_field_size_) == 0;
+  }
+
   // Handles the text of one line, up to its newline or first zero byte.
   void take_line(std::string_view line) noexcept {
     if (line.empty()) return;
@@ -331,8 +345,7 @@ class block_worker {
     const std::string_view text = settings_.versions_only ? *field : line;
     // Lists repeat versions: a field the same as the last one kept is the
     // same version, kept again without parsing it.
-    if (field->size() == last_field_size_ && last_field_size_ != 0 &&
-        std::memcmp(field->data(), last_field_, last_field_size_) == 0) {
+    if (field->size() == last_field_size_ && same_as_last(*field)) {
       if (!builder_.add_again(text)) status_ = {sort_status::problem::out_of_memory, 0};
       return;
     }
