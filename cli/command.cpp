@@ -28,6 +28,10 @@ namespace {
 // being read take little beside the budget.
 constexpr std::size_t SMALLEST_BLOCK = std::size_t{1} << 13;
 constexpr std::size_t LARGEST_BLOCK = std::size_t{1} << 22;
+// A line's record is its text, a header and a code of its version, at most
+// a few times the line's own bytes (a line holds its newline too): every
+// record of the largest block starts at a place a run key can hold.
+static_assert(LARGEST_BLOCK * 32 <= MAX_RUN_STORE);
 
 // Prints the lines of a text; the status is `status`, or EXIT_TROUBLE when
 // they cannot be written.

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <string_view>
 
-
 namespace quorbel {
 
 // Reports a failure of the command itself: "<what>: <reason>", or "<what>"
