@@ -182,7 +182,7 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   auto* const marks =
       static_cast<std::uint32_t*>(std::malloc((mark_count == 0 ? 1 : mark_count) * 4));
   if (marks == nullptr) return false;
-  auto* const records = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+  char* const records = allocate_records(size);
   if (records == nullptr) {
     std::free(marks);
     return false;
