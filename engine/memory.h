@@ -14,17 +14,21 @@
 namespace quorbel {
 
 // A block of `size` bytes, at least 1, for free(); null when memory runs
-// out. A large block starts on a 2 MiB boundary and asks the kernel for
-// huge pages, so that filling hundreds of megabytes takes a page fault
-// every 2 MiB instead of every 4 KiB (only advice: where the kernel does not
-// take it, nothing changes).
+// out. The whole 2 MiB pages inside a large block ask the kernel for huge
+// pages, so that filling hundreds of megabytes takes a page fault every
+// 2 MiB instead of every 4 KiB. Only advice: where the kernel does not take
+// it, nothing changes, and the block takes no more address space than its
+// size (which a limit on address space counts).
 inline char* allocate_records(std::size_t size) noexcept {
-  constexpr std::size_t HUGE_PAGE = std::size_t{1} << 21;
-  if (size < HUGE_PAGE) return static_cast<char*>(std::malloc(size == 0 ? 1 : size));
-  void* block = nullptr;
-  if (::posix_memalign(&block, HUGE_PAGE, size) != 0) return nullptr;
-  (void)::madvise(block, size & ~(HUGE_PAGE - 1), MADV_HUGEPAGE);
-  return static_cast<char*>(block);
+  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
+  auto* const block = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  const std::uintptr_t last = (start + size) & ~(HUGE_PAGE - 1);
+  if (block != nullptr && last > first) {
+    (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
+  return block;
 }
 
 // A growable array of trivially copyable T.
