@@ -388,8 +388,6 @@ class block_worker {
   std::size_t last_field_size_ = 0;
 };
 
-void run_worker(void* worker) noexcept { static_cast<block_worker*>(worker)->run(); }
-
 }  // namespace
 
 std::optional<std::string_view> find_field(std::string_view line, char separator,
@@ -431,11 +429,8 @@ read_outcome read_lines(int fd, const sort_settings& settings, const version_ran
                         {},       {}};
   block_worker first(&shared, settings.reverse);
   block_worker second(&shared, settings.reverse);
-  {
-    worker_thread helper;
-    const bool shared_work = options.second_thread && helper.start(run_worker, &second);
+  if (!options.second_thread || !side_by_side([&] { first.run(); }, [&] { second.run(); })) {
     first.run();
-    if (shared_work) helper.wait();
   }
   read_outcome outcome;
   if (!shared.failure.ok()) {

@@ -166,6 +166,41 @@ class handoff {
   std::atomic<int> error_{0};
 };
 
+// Texts of lines gathered into a buffer, which goes on to
+// `flush(buffer, used)` when the next text would not fit; flush returns the
+// buffer to gather into next.
+template <typename Flush>
+class text_gatherer {
+ public:
+  text_gatherer(char* buffer, std::size_t capacity, Flush& flush, const std::atomic<int>& stop,
+                merge_result* result) noexcept
+      : buffer_(buffer), capacity_(capacity), flush_(flush), stop_(stop), result_(result) {}
+
+  // Adds a line's text; false when writing has failed and gathering stops.
+  [[nodiscard]] bool put(const line_view& line) noexcept {
+    if (line.text_length > capacity_ - used_) {
+      buffer_ = flush_(buffer_, used_);
+      used_ = 0;
+      if (stop_.load() != 0) return false;
+    }
+    copy_bytes(buffer_ + used_, line.text, line.text_length);
+    used_ += line.text_length;
+    result_->written += line.text_length;
+    return true;
+  }
+
+  // Passes on what is gathered.
+  void finish() noexcept { (void)flush_(buffer_, used_); }
+
+ private:
+  char* buffer_;
+  std::size_t capacity_;
+  std::size_t used_ = 0;
+  Flush& flush_;
+  const std::atomic<int>& stop_;
+  merge_result* result_;
+};
+
 // Gathers the merged lines into buffers and passes each full one on, to
 // `flush(buffer, used)`, which returns the buffer to gather into next.
 // With `unique`, a line whose code equals the one before it is left out;
@@ -187,7 +222,7 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
     }
   }
   tree_of_losers tree(heads, count, losers);
-  std::size_t used = 0;
+  text_gatherer<Flush> out(buffer, capacity, flush, stop, result);
   std::uint8_t last_code[MAX_ORDER_CODE];
   std::size_t last_length = 0;
   bool any = before != nullptr;
@@ -203,14 +238,7 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
         unique && any &&
         compare_order_codes(last_code, last_length, h.line.code, h.line.code_length) == 0;
     if (!repeated) {
-      if (h.line.text_length > capacity - used) {
-        buffer = flush(buffer, used);
-        used = 0;
-        if (stop.load() != 0) break;
-      }
-      copy_bytes(buffer + used, h.line.text, h.line.text_length);
-      used += h.line.text_length;
-      result->written += h.line.text_length;
+      if (!out.put(h.line)) break;
       if (unique) {
         std::memcpy(last_code, h.line.code, h.line.code_length);
         last_length = h.line.code_length;
@@ -224,7 +252,7 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
     }
     tree.replay();
   }
-  if (result->read_error == 0) (void)flush(buffer, used);
+  if (result->read_error == 0) out.finish();
 }
 
 // gather for a piece that one sorted run holds alone, as in sorted input:
@@ -232,20 +260,13 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
 template <typename Flush>
 void copy_texts(const char* at, const char* end, char* buffer, std::size_t capacity, Flush flush,
                 const std::atomic<int>& stop, merge_result* result) noexcept {
-  std::size_t used = 0;
+  text_gatherer<Flush> out(buffer, capacity, flush, stop, result);
   while (at != end) {
     const line_view line = read_record(at);
     at += record_size(line);
-    if (line.text_length > capacity - used) {
-      buffer = flush(buffer, used);
-      used = 0;
-      if (stop.load() != 0) return;
-    }
-    copy_bytes(buffer + used, line.text, line.text_length);
-    used += line.text_length;
-    result->written += line.text_length;
+    if (!out.put(line)) return;
   }
-  (void)flush(buffer, used);
+  out.finish();
 }
 
 }  // namespace
@@ -601,18 +622,13 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
   merge_result result;
   if (pieces < 2) {
     std::free(points);
-    auto* sources = static_cast<memory_source*>(std::malloc((count + 1) * sizeof(memory_source)));
-    auto* pointers = static_cast<line_source**>(std::malloc((count + 1) * sizeof(line_source*)));
-    if (sources == nullptr || pointers == nullptr) {
+    source_array<memory_source> sources(count);
+    if (!sources.ready()) {
       result.out_of_memory = true;
-    } else {
-      for (std::size_t r = 0; r < count; ++r)
-        pointers[r] = new (&sources[r]) memory_source(runs[r]);
-      result = merge_lines(pointers, count, fd, options);
+      return result;
     }
-    std::free(sources);
-    std::free(pointers);
-    return result;
+    for (std::size_t r = 0; r < count; ++r) sources.add(runs[r]);
+    return merge_lines(sources.sources(), sources.count(), fd, options);
   }
   // The cut points: evenly spaced samples, so pieces hold about as much.
   cut_point* chosen = points;

@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string_view>
+#include <utility>
 
 #include "engine/run.h"
 
@@ -97,6 +100,39 @@ class file_source final : public line_source {
   std::uint64_t read_ = 0;     // bytes of the file read into the buffer so far
   std::uint64_t dropped_ = 0;  // bytes of the file given back
   std::uint8_t code_[ORDER_CODE_ROOM] = {};
+};
+
+// Sources of a merge, built in place in one block.
+template <typename Source>
+class source_array {
+ public:
+  explicit source_array(std::size_t capacity) noexcept
+      : items_(static_cast<Source*>(std::malloc((capacity + 1) * sizeof(Source)))),
+        pointers_(static_cast<line_source**>(std::calloc(capacity + 1, sizeof(line_source*)))) {}
+  source_array(const source_array&) = delete;
+  source_array& operator=(const source_array&) = delete;
+  ~source_array() {
+    for (std::size_t i = 0; i < count_; ++i) items_[i].~Source();
+    std::free(items_);
+    std::free(pointers_);
+  }
+
+  [[nodiscard]] bool ready() const noexcept { return items_ != nullptr && pointers_ != nullptr; }
+
+  template <typename... Arguments>
+  Source& add(Arguments&&... arguments) noexcept {
+    Source* source = new (&items_[count_]) Source(std::forward<Arguments>(arguments)...);
+    pointers_[count_++] = source;
+    return *source;
+  }
+
+  [[nodiscard]] line_source* const* sources() const noexcept { return pointers_; }
+  [[nodiscard]] std::size_t count() const noexcept { return count_; }
+
+ private:
+  Source* items_;
+  line_source** pointers_;
+  std::size_t count_ = 0;
 };
 
 struct merge_options {
