@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,9 +81,8 @@ struct binary_setup {
   std::size_t repeat = 0;
   int in_fd = -1;
   enum class output { memory_file, into_stderr, closed, given } out = output::memory_file;
-  int out_fd = -1;                            // with output::given
-  rlim_t memory_limit = 0;                    // on address space, when not 0
-  std::vector<std::string> environment = {};  // NAME=value, added to this one's
+  int out_fd = -1;          // with output::given
+  rlim_t memory_limit = 0;  // on address space, when not 0
   // When given, feeds the pipe instead of `input`, watching the running
   // binary: it gets the binary's pid, the pipe's end to write (which it may
   // leave open; it is closed after) and the memory file of standard error.
@@ -138,11 +136,6 @@ inline outcome run_binary(const std::vector<std::string>& args, const binary_set
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  std::vector<std::string> variables = setup.environment;
-  for (char** e = environ; *e != nullptr; ++e) variables.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& v : variables) envp.push_back(v.data());
-  envp.push_back(nullptr);
   // A binary that stops reading early must not kill this process with
   // SIGPIPE; the binary itself gets the default action back.
   std::signal(SIGPIPE, SIG_IGN);
@@ -154,7 +147,7 @@ inline outcome run_binary(const std::vector<std::string>& args, const binary_set
   posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   EXPECT_EQ(spawned, 0);

@@ -332,16 +332,6 @@ TEST(binary, messages_come_before_the_output) {
   EXPECT_EQ(got.status, 0);
 }
 
-// The bytes of a file some other process is writing, leaving its offset be.
-std::string peek(int fd) {
-  std::string text;
-  char block[4096];
-  for (ssize_t n; (n = pread(fd, block, sizeof block, static_cast<off_t>(text.size()))) > 0;) {
-    text.append(block, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
 TEST(binary, a_message_shows_as_soon_as_the_input_pauses) {
   bool shown_while_waiting = false;
   const outcome got =
@@ -349,7 +339,7 @@ TEST(binary, a_message_shows_as_soon_as_the_input_pauses) {
                    ASSERT_EQ(write(in, "x\n2.0.0\n", 8), 8);
                    // The input stays open: the message must come while quorbel waits.
                    for (int tries = 0; tries < 1000 && !shown_while_waiting; ++tries) {
-                     shown_while_waiting = peek(err) == "Invalid semver: x\n";
+                     shown_while_waiting = contents_of(err) == "Invalid semver: x\n";
                      if (!shown_while_waiting) usleep(10000);
                    }
                    ASSERT_EQ(write(in, "y\n1.0.0\n", 8), 8);
@@ -380,14 +370,13 @@ TEST(binary, standard_output_on_dev_full_is_a_write_error) {
 
 TEST(binary, a_memory_limit_sorts_through_temporary_files_or_says_out_of_memory) {
   if (SANITIZED) GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
+  const auto line = [](int i) {
+    return "1.2." + std::to_string(i) + "-" + std::string(200, 'a') + "\n";
+  };
   std::string input, expected;
   input.reserve(std::size_t{90} << 20);
-  for (int i = 399999; i >= 0; --i) {
-    input += "1.2." + std::to_string(i) + "-" + std::string(200, 'a') + "\n";  // about 80 MB
-  }
-  for (int i = 0; i < 400000; ++i) {
-    expected += "1.2." + std::to_string(i) + "-" + std::string(200, 'a') + "\n";
-  }
+  for (int i = 399999; i >= 0; --i) input += line(i);  // about 80 MB
+  for (int i = 0; i < 400000; ++i) expected += line(i);
   // Under the limit the budget is small, and the lines go to disk.
   const outcome sorted = run_binary({}, {.input = input, .memory_limit = rlim_t{48} << 20});
   EXPECT_EQ(sorted.status, 0);

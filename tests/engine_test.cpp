@@ -1,7 +1,6 @@
 // The engine's order must be version_compare's, whatever way the lines are
 // held: one run or many, in memory or in temporary files, with one thread
 // or two, ascending or descending, every line or the first of each group.
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>

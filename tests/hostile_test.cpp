@@ -16,7 +16,6 @@
 #include <random>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "cli/command.h"
@@ -283,6 +282,19 @@ TEST(hostile, versions_crafted_to_tie_on_every_key_still_sort_in_time) {
   EXPECT_LT(seconds, 60.0) << "a generous bound: only a quadratic path comes near it";
 }
 
+// The names in a directory, without . and ..
+std::vector<std::string> names_in(const std::string& path) {
+  std::vector<std::string> found;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return {"(cannot be read)"};
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") found.push_back(name);
+  }
+  closedir(dir);
+  return found;
+}
+
 // A directory of the test's own, removed at the end.
 class scratch_directory {
  public:
@@ -297,18 +309,7 @@ class scratch_directory {
   }
   [[nodiscard]] const std::string& path() const { return path_; }
 
-  // The names in it.
-  [[nodiscard]] std::vector<std::string> names() const {
-    std::vector<std::string> found;
-    DIR* dir = opendir(path_.c_str());
-    if (dir == nullptr) return {"(cannot be read)"};
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") found.push_back(name);
-    }
-    closedir(dir);
-    return found;
-  }
+  [[nodiscard]] std::vector<std::string> names() const { return names_in(path_); }
 
  private:
   std::string path_;
@@ -391,17 +392,14 @@ TEST(hostile, no_temporary_file_is_left_behind_not_even_after_kill) {
                    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
                    for (int round = 0; round < 2000 && !held_files; ++round) {
                      if (write(in, input.data(), 4096) != 4096) break;
-                     DIR* dir = opendir(fds.c_str());
-                     while (dir != nullptr && !held_files) {
-                       const dirent* entry = readdir(dir);
-                       if (entry == nullptr) break;
+                     for (const std::string& fd : names_in(fds)) {
                        char target[4096] = {};
-                       const std::string link = fds + "/" + entry->d_name;
-                       if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
-                         held_files = std::string(target).find(directory.path()) == 0;
+                       const std::string link = fds + "/" + fd;
+                       if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+                           std::string(target).find(directory.path()) == 0) {
+                         held_files = true;
                        }
                      }
-                     if (dir != nullptr) closedir(dir);
                    }
                    kill(pid, SIGKILL);
                  }});

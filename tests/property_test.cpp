@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -29,11 +29,12 @@ inline int memory_file(std::string_view contents = {}) {
   return fd;
 }
 
+// The bytes of a file, also one another process is writing: its offset is
+// left as it is.
 inline std::string contents_of(int fd) {
   std::string text;
-  lseek(fd, 0, SEEK_SET);
   char block[65536];
-  for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
+  for (ssize_t n; (n = pread(fd, block, sizeof block, static_cast<off_t>(text.size()))) > 0;) {
     text.append(block, static_cast<std::size_t>(n));
   }
   return text;
