@@ -287,6 +287,9 @@ corpus_file() {  # shape lines
   echo "$file"
 }
 
+# Bytes as "12.3 MB".
+megabytes() { awk -v b="$1" 'BEGIN {printf "%.1f MB", b / 1e6}'; }
+
 # The line count of a shape in a run of that many lines: <SHAPE>_LINES if
 # set, a fifth for the long shape, else the run's own.
 shape_lines() {  # shape run-lines
@@ -386,7 +389,7 @@ run_shapes() {
       for name in "${shown[@]}"; do
         set_command "$name" "$field"
         if ! is_one_of "$name" "${names[@]}"; then
-          echo "| $shape | $count | $(awk -v b="$bytes" 'BEGIN {printf "%.1f MB", b / 1e6}') | \`$LABEL\` | n/a | n/a | n/a | n/a | n/a | n/a | n/a |"
+          echo "| $shape | $count | $(megabytes "$bytes") | \`$LABEL\` | n/a | n/a | n/a | n/a | n/a | n/a | n/a |"
           continue
         fi
         awk -v shape="$shape" -v lines="$count" -v bytes="$bytes" -v label="$LABEL" \
@@ -406,15 +409,14 @@ run_shapes() {
 }
 
 run_adversarial() {
-  local pair count variable input lines bytes name runs=()
+  local pair count input lines bytes name runs=()
   declare -A LINES_OF BYTES_OF
   header "quorbel sorts whole lines (\`quorbel -q\`)"
   echo "| shape | lines | input | command | wall time, s | CPU time, s | peak RSS | RSS / input | crafted / control: wall | peak RSS |"
   echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|"
   for pair in flood prefix dots; do
-    variable=${pair^^}_LINES
-    count=${!variable:-$("$MAKE_CORPUS" --list | awk -v s="$pair" '$1 == s {print $2}')}
-    [[ $count =~ ^[1-9][0-9]*$ ]] || die "$variable is not a line count"
+    count=$(shape_lines "$pair" "$("$MAKE_CORPUS" --list | awk -v s="$pair" '$1 == s {print $2}')")
+    [[ $count =~ ^[1-9][0-9]*$ ]] || die "${pair^^}_LINES is not a line count"
     runs=()
     for name in "$pair" "$pair-control"; do
       read -r input lines bytes < <(prepare "$name" "$count")
@@ -467,7 +469,7 @@ run_spill() {
   for name in quorbel_spill sort_spill; do
     set_command "$name" 2 "$SPILL_BUDGET" DIR
     if [[ $name == quorbel_spill ]] && ((!quorbel_spills)); then
-      echo "| $lines | $(awk -v b="$bytes" 'BEGIN {printf "%.1f MB", b / 1e6}') | \`$LABEL\` | n/a (rejects -S or -T) | n/a | n/a | n/a | n/a | n/a | n/a | n/a | n/a |"
+      echo "| $lines | $(megabytes "$bytes") | \`$LABEL\` | n/a (rejects -S or -T) | n/a | n/a | n/a | n/a | n/a | n/a | n/a | n/a |"
       continue
     fi
     awk -v lines="$lines" -v bytes="$bytes" -v label="$LABEL" -v median="${MEDIAN[$name]}" \
@@ -486,7 +488,7 @@ run_spill() {
   ((quorbel_spills)) || return 0
 
   echo
-  echo "quorbel with budgets smaller than its $(awk -v b="$bytes" 'BEGIN {printf "%.1f MB", b / 1e6}') input:"
+  echo "quorbel with budgets smaller than its $(megabytes "$bytes") input:"
   echo
   echo "| budget | \`-S\` | wall time, s | CPU time, s | peak RSS | temp peak | free space drop | wall / wall at 1× |"
   echo "|---:|---:|---:|---:|---:|---:|---:|---:|"

@@ -101,6 +101,17 @@ inline void append_extra_words(corpus_random* random, std::string* out) {
   out->append(random->pick(EXTRA_WORDS));
 }
 
+// One line without its newline: "<package> <version> [words]", the version
+// from append_version(out). A version that ends in a stray CR ends the line.
+template <typename AppendVersion>
+void append_package_line(corpus_random* random, std::string* out, AppendVersion append_version) {
+  append_package(random, out);
+  out->push_back(' ');
+  append_version(out);
+  if (out->back() == '\r') return;
+  append_extra_words(random, out);
+}
+
 inline void append_core(corpus_random* random, std::string* out) {
   const int components = random->below(100) < 85 ? 3 : 4;
   for (int i = 0; i < components; ++i) {
@@ -247,11 +258,8 @@ class corpus_generator {
 
   // Appends one line without its newline: "<package> <version> [words]".
   void append_line(std::string* out) {
-    package_lists::append_package(&random_, out);
-    out->push_back(' ');
-    append_version(out);
-    if (out->back() == '\r') return;  // the line ends at its stray CR
-    package_lists::append_extra_words(&random_, out);
+    package_lists::append_package_line(&random_, out,
+                                       [this](std::string* o) { append_version(o); });
   }
 
  private:

@@ -169,11 +169,8 @@ class distinct_source {
       : random_(seed), versions_(&random_, lines) {}
 
   void append_line(std::string* out) {
-    package_lists::append_package(&random_, out);
-    out->push_back(' ');
-    versions_.append_version(out);
-    if (out->back() == '\r') return;  // the line ends at its stray CR
-    package_lists::append_extra_words(&random_, out);
+    package_lists::append_package_line(&random_, out,
+                                       [this](std::string* o) { versions_.append_version(o); });
   }
 
  private:
