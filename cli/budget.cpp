@@ -24,15 +24,20 @@ std::size_t physical_memory() noexcept {
   return total > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(total);
 }
 
-// The first line of a small file, or empty when it cannot be read.
-std::string_view first_line(const char* path, char* buffer, std::size_t size) noexcept {
+// The start of a small file, as much as one read gives into the buffer, or
+// empty when it cannot be read.
+std::string_view read_small_file(const char* path, char* buffer, std::size_t size) noexcept {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   int error = 0;
   const ssize_t got = read_some(fd, buffer, size, &error);
   ::close(fd);
-  if (got <= 0) return {};
-  std::string_view text(buffer, static_cast<std::size_t>(got));
+  return got <= 0 ? std::string_view() : std::string_view(buffer, static_cast<std::size_t>(got));
+}
+
+// The first line of a small file, or empty when it cannot be read.
+std::string_view first_line(const char* path, char* buffer, std::size_t size) noexcept {
+  const std::string_view text = read_small_file(path, buffer, size);
   return text.substr(0, text.find('\n'));
 }
 
@@ -69,13 +74,7 @@ std::size_t group_limit(const char* root, std::string_view path, const char* fil
 // The limits of the process's control groups, v2 and v1.
 std::size_t control_group_memory() noexcept {
   char buffer[4096];
-  const int fd = ::open("/proc/self/cgroup", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SIZE_MAX;
-  int error = 0;
-  const ssize_t got = read_some(fd, buffer, sizeof buffer, &error);
-  ::close(fd);
-  if (got <= 0) return SIZE_MAX;
-  std::string_view lines(buffer, static_cast<std::size_t>(got));
+  std::string_view lines = read_small_file("/proc/self/cgroup", buffer, sizeof buffer);
   std::size_t least = SIZE_MAX;
   while (!lines.empty()) {
     const std::size_t newline = lines.find('\n');
