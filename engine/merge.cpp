@@ -451,20 +451,28 @@ void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& po
   }
 }
 
-// Lines sampled from the runs, every SAMPLE_STEP-th of each, in the order of
-// the output: the points at which it can be cut into pieces of about equal
-// size. Null when memory runs out.
-constexpr std::size_t SAMPLE_STEP = 16 * INDEX_STEP;
+// The most lines between two samples of a run.
+constexpr std::size_t MAX_SAMPLE_STEP = 16 * INDEX_STEP;
 
-cut_point* sample_cut_points(const sorted_run* runs, std::size_t count, std::size_t* samples) {
+// Lines sampled from the runs, every `step`-th of each, in the order of the
+// output: the points at which it can be cut into pieces of about equal size.
+// Each run's samples start at a different line within the first step, so
+// that runs of equal length, whose k-th lines stand near the same place in
+// the output, do not crowd the samples together there with wide gaps
+// between. Null when memory runs out.
+cut_point* sample_cut_points(const sorted_run* runs, std::size_t count, std::size_t step,
+                             std::size_t* samples) {
   std::size_t total = 0;
-  for (std::size_t r = 0; r < count; ++r) total += (runs[r].lines + SAMPLE_STEP - 1) / SAMPLE_STEP;
+  for (std::size_t r = 0; r < count; ++r) total += (runs[r].lines + step - 1) / step;
   auto* points = static_cast<cut_point*>(std::malloc((total == 0 ? 1 : total) * sizeof(cut_point)));
   if (points == nullptr) return nullptr;
   std::size_t n = 0;
   for (std::size_t r = 0; r < count; ++r) {
-    for (std::size_t position = 0; position < runs[r].lines; position += SAMPLE_STEP) {
-      const char* record = runs[r].records + runs[r].marks[position / INDEX_STEP];
+    const sorted_run& run = runs[r];
+    for (std::size_t position = r * step / count; position < run.lines; position += step) {
+      const char* record = run.records + run.marks[position / INDEX_STEP];
+      for (std::size_t i = 0; i < position % INDEX_STEP; ++i)
+        record += record_size(read_record(record));
       new (&points[n++]) cut_point{read_record(record), r, position};
     }
   }
@@ -612,7 +620,11 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
   std::size_t lines = 0;
   for (std::size_t r = 0; r < count; ++r) lines += runs[r].lines;
   if (options.second_thread && bytes >= 2 * piece_bytes) {
-    points = sample_cut_points(runs, count, &samples);
+    // Several samples to a piece, so that each piece ends near where it
+    // should: one that outgrows its buffer waits for the piece before it.
+    const std::size_t step =
+        std::clamp<std::size_t>(lines / (4 * (bytes / piece_bytes)), 1, MAX_SAMPLE_STEP);
+    points = sample_cut_points(runs, count, step, &samples);
     // Each cut looks at every run, so the cuts cost no more than the lines
     // do when runs are many (input that came a few lines at a time).
     if (points != nullptr) {
