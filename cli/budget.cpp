@@ -160,4 +160,6 @@ std::size_t default_memory_budget() noexcept {
   return usable / 2;
 }
 
+std::size_t address_space_left() noexcept { return resource_limit(RLIMIT_AS); }
+
 }  // namespace quorbel

@@ -18,4 +18,8 @@ namespace quorbel {
 // memory.limit_in_bytes) and its address-space and data limits.
 [[nodiscard]] std::size_t default_memory_budget() noexcept;
 
+// The address space a limit on it leaves for what is still to be mapped,
+// threads and buffers aside; SIZE_MAX without a limit.
+[[nodiscard]] std::size_t address_space_left() noexcept;
+
 }  // namespace quorbel

@@ -3,8 +3,10 @@
 #include "cli/command.h"
 
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 
@@ -60,6 +62,26 @@ int report(const command_streams& streams, const sort_status& status) noexcept {
   return EXIT_TROUBLE;
 }
 
+// Says what became of a mapped input file that lost pages, and gives the
+// status: lines read from them, or written from them, are not what the
+// file held.
+int report_lost_input(const command_streams& streams, mapped_input::state state) noexcept {
+  if (state == mapped_input::state::shrank) {
+    report_error(streams.err, "Read error: input file shrank while it was sorted", 0);
+  } else {
+    report_error(streams.err, "Read error", EIO);
+  }
+  return EXIT_TROUBLE;
+}
+
+// True when both descriptors are the same file, as in `quorbel < f 1<> f`.
+bool same_file(int a, int b) noexcept {
+  struct stat first {};
+  struct stat second {};
+  return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 // Prints "<what><value>" on standard error, for a value that makes no sense,
 // and gives the status of a bad argument.
 int refuse(const command_streams& streams, std::string_view what, std::string_view value) noexcept {
@@ -108,15 +130,26 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.piece_bytes = tuning.piece_bytes;
   line_sorter sorter(options);
 
+  // A mapped file takes address space beside the budget's. Its texts stay
+  // in its pages only when the whole file leaves room in the budget for
+  // everything else, and never when the output goes into the same file,
+  // which would change them before they are written.
+  const std::size_t room = address_space_left();
+  mapped_input input;
+  const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0);
   read_options reading;
+  reading.texts_stay_from =
+      mapped && input.lines().size() <= budget / 2 && !same_file(streams.in, streams.out)
+          ? tuning.texts_stay_from
+          : SIZE_MAX;
   reading.block_bytes = tuning.block_bytes != 0
                             ? tuning.block_bytes
                             : std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   reading.second_thread = tuning.second_thread;
   // Every message is written before the output.
   const read_outcome read =
-      read_lines(streams.in, settings, settings.range != nullptr ? &range : nullptr, streams.err,
-                 reading, &sorter);
+      read_lines(streams.in, input, settings, settings.range != nullptr ? &range : nullptr,
+                 streams.err, reading, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:
@@ -124,7 +157,13 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
       return EXIT_TROUBLE;
     case read_outcome::stop::sorter: return report(streams, read.sorter_status);
   }
-  return report(streams, sorter.write_sorted(streams.out));
+  if (input.check() != mapped_input::state::whole) return report_lost_input(streams, input.check());
+  const int status = report(streams, sorter.write_sorted(streams.out));
+  // Texts written from the file's pages may have lost their bytes since.
+  const mapped_input::state after = input.check();
+  return status == EXIT_SORTED && after != mapped_input::state::whole
+             ? report_lost_input(streams, after)
+             : status;
 }
 
 }  // namespace

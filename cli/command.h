@@ -24,6 +24,8 @@ struct command_tuning {
   std::size_t fan_in = 16;      // temporary files merged at once
   bool second_thread = true;
   std::size_t piece_bytes = std::size_t{1} << 20;  // of output merged by one thread at a time
+  std::size_t map_from = std::size_t{1} << 20;     // a regular file this large is mapped, not read
+  std::size_t texts_stay_from = 256;  // mapped lines this long on average stay where they lie
 };
 
 // The whole command: argv[0] is the program name. Returns the exit status.

@@ -87,13 +87,27 @@ class message_order {
   bool stopped_ = false;
 };
 
-// Cuts the input into numbered blocks of whole lines, one reader at a time.
-// An over-long line is cut to the bytes its message shows, with a newline,
-// and the rest of it is skipped: it never becomes a line of its own.
+// A block of whole lines, each with its newline, and its number.
+struct input_block {
+  std::string_view lines;
+  std::size_t sequence = 0;
+  bool mapped = false;  // the lines lie in the mapped input, else in the buffer given
+};
+
+// Cuts the input into numbered blocks of whole lines, one reader at a time:
+// first the mapped lines, if any, where they lie, then what is read after
+// them. An over-long line that is read is cut to the bytes its message
+// shows, with a newline, and the rest of it is skipped: it never becomes a
+// line of its own.
 class block_reader {
  public:
-  block_reader(int fd, std::size_t block_bytes, message_order* messages) noexcept
-      : fd_(fd), block_bytes_(block_bytes == 0 ? 1 : block_bytes), messages_(messages) {
+  block_reader(int fd, const mapped_input& input, std::size_t block_bytes,
+               message_order* messages) noexcept
+      : fd_(fd),
+        mapped_(input.lines()),
+        mapped_end_(input.end_offset()),
+        block_bytes_(block_bytes == 0 ? 1 : block_bytes),
+        messages_(messages) {
     // Another thread wakes a reader that waits for input by writing here.
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
   }
@@ -110,9 +124,9 @@ class block_reader {
     if (lines > 0) bytes_per_line_.store(std::max<std::size_t>(bytes / lines, 1));
   }
 
-  // The next block, into *block, and its number: false at the end of input,
-  // or when reading failed (error() then tells why).
-  [[nodiscard]] bool next(growable<char>* block, std::size_t* sequence) noexcept {
+  // The next block, read into *buffer unless it is mapped: false at the end
+  // of input, or when reading failed (error() then tells why).
+  [[nodiscard]] bool next(growable<char>* buffer, input_block* block) noexcept {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (ended_ || stopped_.load()) return false;
     // A line costs its bytes and about KEY_COST more while its run is
@@ -121,14 +135,16 @@ class block_reader {
     const std::size_t line = bytes_per_line_.load();
     const std::size_t block_bytes = std::max<std::size_t>(
         std::min(block_bytes_, 2 * block_bytes_ / (line + KEY_COST) * line), 1);
+    if (!mapped_.empty() && next_mapped(block_bytes, block)) return true;
+    if (ended_) return false;
     // Room for the unfinished line before, a block, and a newline after a
     // cut line.
     const std::size_t room = block_bytes_ + MAX_LINE_LENGTH + 2;
-    if (!block->reserve_exactly(room)) {
+    if (!buffer->reserve_exactly(room)) {
       fail(ENOMEM);
       return false;
     }
-    char* const bytes = block->data();
+    char* const bytes = buffer->data();
     std::memcpy(bytes, carry_, carried_);
     std::size_t size = carried_;
     std::size_t line_start = 0;  // of the unfinished line
@@ -188,9 +204,8 @@ class block_reader {
     } else if (skipping_) {
       size = line_start;  // the input ended inside an over-long line
     }
-    block->resize_within(size);
     if (size == 0 && ended_) return false;
-    *sequence = next_++;
+    *block = {{bytes, size}, next_++, false};
     return true;
   }
 
@@ -213,7 +228,36 @@ class block_reader {
     ended_ = true;
   }
 
+  // The next mapped block: up to the newline that ends the line at the
+  // block's reach, unless that line is over-long. Reading then takes over at
+  // the line's start, and skips it without holding it whole. False when no
+  // mapped line is left, or when that fails (ended_ is then set).
+  [[nodiscard]] bool next_mapped(std::size_t block_bytes, input_block* block) noexcept {
+    const char* const lines = mapped_.data();
+    const std::size_t reach = std::min(block_bytes, mapped_.size()) - 1;
+    const std::size_t window = std::min(mapped_.size() - reach, MAX_LINE_LENGTH + 2);
+    const void* newline = std::memchr(lines + reach, '\n', window);
+    std::size_t size = 0;
+    if (newline == nullptr) newline = ::memrchr(lines, '\n', reach);
+    if (newline != nullptr) {
+      size = static_cast<std::size_t>(static_cast<const char*>(newline) - lines) + 1;
+    }
+    if (size <= reach) {
+      if (::lseek(fd_, mapped_end_ - static_cast<off_t>(mapped_.size() - size), SEEK_SET) < 0) {
+        fail(errno);
+        return false;
+      }
+      mapped_ = mapped_.substr(0, size);
+    }
+    if (size == 0) return false;
+    *block = {mapped_.substr(0, size), next_++, true};
+    mapped_.remove_prefix(size);
+    return true;
+  }
+
   int fd_;
+  std::string_view mapped_;  // the mapped lines not yet in a block
+  off_t mapped_end_;         // the offset in the file just past them
   std::size_t block_bytes_;  // the most a block holds, of lines of any length
   message_order* messages_;  // null when quiet
   int wake_[2] = {-1, -1};
@@ -235,7 +279,9 @@ struct shared_reading {
   const version_range* range;  // null: every version
   line_sorter* sorter;
   block_reader* reader;
-  message_order* messages;  // null when quiet
+  const mapped_input* input;
+  std::size_t texts_stay_from;  // line length from which mapped texts stay where they lie
+  message_order* messages;      // null when quiet
   std::mutex mutex;
   sort_status failure;  // the first failure of the sorter
 };
@@ -248,15 +294,27 @@ class block_worker {
       : shared_(shared), settings_(shared->settings), builder_(descending) {}
 
   void run() noexcept {
-    std::size_t sequence = 0;
-    while (shared_->reader->next(&block_, &sequence)) {
-      take_block();
-      shared_->reader->learn(block_.size(), lines_);
-      const std::size_t reserve = 2 * (block_.capacity() + builder_.held());
+    input_block block;
+    while (shared_->reader->next(&buffer_, &block)) {
+      builder_.texts_may_stay(block.mapped && shared_->texts_stay_from != SIZE_MAX);
+      take_block(block.lines);
+      // Long mapped texts stay where they lie until they are written, when
+      // they are most of their block: its pages are then held for them.
+      // Other texts are copied into their run, and the pages given back.
+      const std::size_t staying = builder_.staying_bytes();
+      const bool stay = builder_.staying_lines() > 0 &&
+                        staying / builder_.staying_lines() >= shared_->texts_stay_from &&
+                        2 * staying >= block.lines.size();
+      builder_.leave_texts(stay);
+      shared_->reader->learn(block.lines.size(), lines_);
+      const std::size_t reserve = 2 * (buffer_.capacity() + builder_.held());
       const sort_status held =
-          status_.ok() ? shared_->sorter->hold(sequence, &builder_, reserve) : status_;
+          status_.ok() ? shared_->sorter->hold(block.sequence, &builder_, reserve) : status_;
+      if (block.mapped && !stay) {
+        shared_->input->release(block.lines.data(), block.lines.data() + block.lines.size());
+      }
       if (shared_->messages != nullptr) {
-        shared_->messages->write(sequence, {messages_.data(), messages_.size()});
+        shared_->messages->write(block.sequence, {messages_.data(), messages_.size()});
       }
       messages_.clear();
       if (!held.ok()) {
@@ -276,9 +334,9 @@ class block_worker {
     if (shared_->messages != nullptr) shared_->messages->stop();
   }
 
-  void take_block() noexcept {
-    const char* const bytes = block_.data();
-    const std::size_t end = block_.size();
+  void take_block(std::string_view lines) noexcept {
+    const char* const bytes = lines.data();
+    const std::size_t end = lines.size();
     lines_ = 0;
     std::size_t zero = find_zero(bytes, 0, end);  // first zero byte at or after pos
     for (std::size_t pos = 0; pos < end && status_.ok();) {
@@ -375,7 +433,7 @@ class block_worker {
 
   shared_reading* shared_;
   const sort_settings& settings_;
-  growable<char> block_;
+  growable<char> buffer_;  // for blocks that are read
   std::size_t lines_ = 0;  // in the block
   growable<char> messages_;
   run_builder builder_;
@@ -418,15 +476,22 @@ bool held_text_finder::find(std::string_view text, version_view* version) const 
   return field && parse_field(rules_, *field, version) == 0;
 }
 
-read_outcome read_lines(int fd, const sort_settings& settings, const version_range* range,
-                        int messages, const read_options& options, line_sorter* sorter) noexcept {
+read_outcome read_lines(int fd, const mapped_input& input, const sort_settings& settings,
+                        const version_range* range, int messages, const read_options& options,
+                        line_sorter* sorter) noexcept {
   message_order order(messages);
   message_order* const ordered = settings.quiet ? nullptr : &order;
-  block_reader reader(fd, options.block_bytes, ordered);
-  shared_reading shared{settings, {settings.separator, settings.field, settings.v_prefix},
-                        range,    sorter,
-                        &reader,  ordered,
-                        {},       {}};
+  block_reader reader(fd, input, options.block_bytes, ordered);
+  shared_reading shared{settings,
+                        {settings.separator, settings.field, settings.v_prefix},
+                        range,
+                        sorter,
+                        &reader,
+                        &input,
+                        options.texts_stay_from,
+                        ordered,
+                        {},
+                        {}};
   block_worker first(&shared, settings.reverse);
   block_worker second(&shared, settings.reverse);
   if (!options.second_thread || !side_by_side([&] { first.run(); }, [&] { second.run(); })) {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "cli/arguments.h"
+#include "cli/mapped_input.h"
 #include "engine/sorter.h"
 
 namespace quorbel {
@@ -56,16 +57,21 @@ struct read_outcome {
 struct read_options {
   std::size_t block_bytes = std::size_t{1} << 22;  // input in each block, at least
   bool second_thread = true;
+  // Mapped lines, once they average this many bytes, stay where they lie
+  // until they are written, rather than being copied into their runs.
+  std::size_t texts_stay_from = SIZE_MAX;
 };
 
-// Reads all of fd, handing the accepted lines to the sorter and reporting
-// the others on fd `messages` (unless quiet). Messages are written before
+// Reads all of fd, the lines mapped from it first (`input`, which must
+// outlive the sorter's output), handing the accepted lines to the sorter and
+// reporting the others on fd `messages` (unless quiet). Messages are written before
 // every read that may wait, so each shows as soon as its line is in, even
 // when the input then pauses, and all of them before this returns. With a
 // range (may be null), only the versions that satisfy it are kept; the others
 // are left out without a message.
-[[nodiscard]] read_outcome read_lines(int fd, const sort_settings& settings,
-                                      const version_range* range, int messages,
-                                      const read_options& options, line_sorter* sorter) noexcept;
+[[nodiscard]] read_outcome read_lines(int fd, const mapped_input& input,
+                                      const sort_settings& settings, const version_range* range,
+                                      int messages, const read_options& options,
+                                      line_sorter* sorter) noexcept;
 
 }  // namespace quorbel

@@ -116,6 +116,11 @@ head* make_heads(std::size_t count) noexcept {
 void advance(line_source* source, head* h) noexcept {
   h->done = !source->next(&h->line);
   if (!h->done) {
+    // A text that lies apart from its record is far away: ask for it now,
+    // while other lines are merged before it.
+    if (h->line.text_elsewhere) {
+      __builtin_prefetch(h->line.text);
+    }
     const std::size_t n = h->line.code_length;
     h->high = big_endian_word(h->line.code, n < 8 ? n : 8);
     h->low = n > 8 ? big_endian_word(h->line.code + 8, n < HEAD_CODE_BYTES ? n - 8 : 8) : 0;
@@ -327,6 +332,7 @@ bool file_source::next(line_view* line) noexcept {
   line->code = code_;
   line->text = text;
   line->text_length = length;
+  line->text_elsewhere = false;
   return true;
 }
 
@@ -611,7 +617,7 @@ class piece_merge {
 merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
                         const merge_options& options) noexcept {
   std::size_t bytes = 0;
-  for (std::size_t r = 0; r < count; ++r) bytes += runs[r].size;
+  for (std::size_t r = 0; r < count; ++r) bytes += runs[r].size + runs[r].elsewhere;
   // Pieces of a few output buffers each; a small output is one piece.
   const std::size_t piece_bytes = std::max<std::size_t>(options.piece_bytes, 1);
   std::size_t samples = 0;

@@ -136,9 +136,14 @@ bool run_builder::add_again(std::string_view text) noexcept {
       !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
     return false;
   }
-  put_pending(store_.data() + place, code_, code_length_, text);
+  const bool may_stay = may_stay_ && text.data()[text.size()] == '\n';
+  put_pending(store_.data() + place, code_, code_length_, text, may_stay);
   store_.resize_within(place + size);
   record_bytes_ += RECORD_HEADER + code_length_ + text.size() + 1;
+  if (may_stay) {
+    staying_bytes_ += text.size() + 1;
+    ++staying_lines_;
+  }
   keys_[keys_.size()] = make_run_key(code_, code_length_, place);
   keys_.resize_within(keys_.size() + 1);
   return true;
@@ -176,7 +181,11 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   run_key* const last = built->keys_.end();
   const char* const store = built->store_.data();
   sort_run_keys(first, last, store);
-  const std::size_t size = built->record_bytes_;
+  // A text that stays costs its record the text's address instead.
+  const bool stay = built->stay_;
+  const std::size_t size = stay ? built->record_bytes_ - built->staying_bytes_ +
+                                      built->staying_lines_ * sizeof(const char*)
+                                : built->record_bytes_;
   const std::size_t lines = built->keys_.size();
   const std::size_t mark_count = (lines + INDEX_STEP - 1) / INDEX_STEP;
   auto* const marks =
@@ -199,9 +208,11 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
     }
     if (i % INDEX_STEP == 0) marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
     const line_view line = read_pending(store + place_of(first[i]));
-    at += put_record(at, line.code, line.code_length, {line.text, line.text_length - 1});
+    at += stay && line.text_elsewhere
+              ? put_reference(at, line.code, line.code_length, line.text, line.text_length)
+              : put_record(at, line.code, line.code_length, {line.text, line.text_length - 1});
   }
-  *out = {records, size, lines, marks};
+  *out = {records, size, lines, marks, stay ? built->staying_bytes_ : 0};
   built->clear();
   return true;
 }

@@ -24,11 +24,16 @@ inline constexpr std::size_t MAX_LINE_LENGTH = 4095;
 // --- Records -----------------------------------------------------------------
 
 // A record in a run's store: the code length and the text length, two bytes
-// each, then the code, then the text with its newline.
+// each, then the code, then the text with its newline. A line of mapped
+// input may instead stay where it lies, with its newline after it: its
+// record then ends with the text's address, and the top bit of its text
+// length says so.
 inline constexpr std::size_t RECORD_HEADER = 4;
 inline constexpr std::size_t MAX_RECORD = RECORD_HEADER + MAX_ORDER_CODE + MAX_LINE_LENGTH + 1;
+inline constexpr std::uint32_t TEXT_ELSEWHERE = std::uint32_t{1} << 31;
+inline constexpr std::uint32_t TEXT_LENGTH_MASK = 0x7FFF;
 static_assert(MAX_ORDER_CODE <= UINT16_MAX, "a code length fits its two bytes");
-static_assert(MAX_LINE_LENGTH + 1 <= UINT16_MAX, "a text length fits its two bytes");
+static_assert(MAX_LINE_LENGTH + 1 <= TEXT_LENGTH_MASK, "a text length fits its fifteen bits");
 
 // One line as a merge sees it: its order code, and its text with the newline.
 struct line_view {
@@ -36,6 +41,7 @@ struct line_view {
   std::size_t code_length = 0;
   const char* text = nullptr;
   std::size_t text_length = 0;
+  bool text_elsewhere = false;  // the record holds where the text is, not the text
 };
 
 // Writes the record of a line at `at`; the text gets its newline. Returns the
@@ -51,6 +57,16 @@ inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t co
   return RECORD_HEADER + code_length + text.size() + 1;
 }
 
+// Writes the record of a line whose text, newline included, stays at `text`.
+inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t code_length,
+                                 const char* text, std::size_t text_length) noexcept {
+  const auto lengths = static_cast<std::uint32_t>(code_length | text_length << 16) | TEXT_ELSEWHERE;
+  std::memcpy(at, &lengths, RECORD_HEADER);
+  copy_bytes(at + RECORD_HEADER, code, code_length);
+  std::memcpy(at + RECORD_HEADER + code_length, &text, sizeof text);
+  return RECORD_HEADER + code_length + sizeof text;
+}
+
 // The line of the record at `at`.
 [[nodiscard]] inline line_view read_record(const char* at) noexcept {
   std::uint32_t lengths = 0;
@@ -58,23 +74,32 @@ inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t co
   line_view line;
   line.code = reinterpret_cast<const std::uint8_t*>(at + RECORD_HEADER);
   line.code_length = lengths & 0xFFFF;
-  line.text = at + RECORD_HEADER + line.code_length;
-  line.text_length = lengths >> 16;
+  line.text_length = (lengths >> 16) & TEXT_LENGTH_MASK;
+  line.text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
+  if (line.text_elsewhere) {
+    std::memcpy(&line.text, at + RECORD_HEADER + line.code_length, sizeof line.text);
+  } else {
+    line.text = at + RECORD_HEADER + line.code_length;
+  }
   return line;
 }
 
 [[nodiscard]] inline std::size_t record_size(const line_view& line) noexcept {
-  return RECORD_HEADER + line.code_length + line.text_length;
+  return RECORD_HEADER + line.code_length +
+         (line.text_elsewhere ? sizeof line.text : line.text_length);
 }
 
 // A line while its run is built: the code lengths, the text's place (it
 // still lies where the line was read) and the code. Sorting turns it into a
-// record, the text copied after the code, once.
+// record, the text copied after the code once, or left where it lies when
+// the run leaves texts there and the pending record says it may stay
+// (with TEXT_ELSEWHERE, as in a record).
 inline constexpr std::size_t PENDING_HEADER = RECORD_HEADER + sizeof(const char*);
 
 inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t code_length,
-                               std::string_view text) noexcept {
-  const auto lengths = static_cast<std::uint32_t>(code_length | (text.size() + 1) << 16);
+                               std::string_view text, bool may_stay) noexcept {
+  const auto lengths = static_cast<std::uint32_t>(code_length | (text.size() + 1) << 16) |
+                       (may_stay ? TEXT_ELSEWHERE : 0);
   const char* const where = text.data();
   std::memcpy(at, &lengths, RECORD_HEADER);
   std::memcpy(at + RECORD_HEADER, &where, sizeof where);
@@ -91,7 +116,8 @@ inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t c
   std::memcpy(&line.text, at + RECORD_HEADER, sizeof line.text);
   line.code = reinterpret_cast<const std::uint8_t*>(at + PENDING_HEADER);
   line.code_length = lengths & 0xFFFF;
-  line.text_length = lengths >> 16;
+  line.text_length = (lengths >> 16) & TEXT_LENGTH_MASK;
+  line.text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
   return line;
 }
 
@@ -162,6 +188,7 @@ struct sorted_run {
   std::size_t size = 0;
   std::size_t lines = 0;
   std::uint32_t* marks = nullptr;  // (lines + INDEX_STEP - 1) / INDEX_STEP of them
+  std::size_t elsewhere = 0;       // bytes of the texts its records point to
 };
 
 inline void release_run(sorted_run* run) noexcept {
@@ -170,9 +197,10 @@ inline void release_run(sorted_run* run) noexcept {
   *run = {};
 }
 
-// The memory a sorted run holds.
+// The memory a sorted run holds, the texts it points to included.
 [[nodiscard]] inline std::size_t run_memory(const sorted_run& run) noexcept {
-  return run.size + (run.lines + INDEX_STEP - 1) / INDEX_STEP * sizeof(std::uint32_t);
+  return run.size + run.elsewhere +
+         (run.lines + INDEX_STEP - 1) / INDEX_STEP * sizeof(std::uint32_t);
 }
 
 class run_builder;
@@ -191,18 +219,30 @@ class run_builder {
 
   // Holds a line: its version, and the text to write for it (without
   // newline, at most MAX_LINE_LENGTH bytes), which must stay where it is
-  // until the run is sorted. False when memory runs out.
+  // until the run is sorted, or for as long as the run lives when its text
+  // is left where it lies (see leave_texts). False when memory runs out.
   [[nodiscard]] bool add(const version_view& version, std::string_view text) noexcept;
   // Holds a line whose version is that of the line added last, which need
   // not be parsed again; at least one line must have been added before.
   [[nodiscard]] bool add_again(std::string_view text) noexcept;
+
+  // While `may` is on, lines added note whether a newline follows their
+  // text where it lies (the byte after each text must be readable then):
+  // such texts may be left there rather than copied into the run.
+  void texts_may_stay(bool may) noexcept { may_stay_ = may; }
+  // The bytes, newlines included, and the number of the texts that may stay.
+  [[nodiscard]] std::size_t staying_bytes() const noexcept { return staying_bytes_; }
+  [[nodiscard]] std::size_t staying_lines() const noexcept { return staying_lines_; }
+  // Whether the run sorted next leaves those texts where they lie: its
+  // records then point to them, and they must outlive it.
+  void leave_texts(bool stay) noexcept { stay_ = stay; }
 
   [[nodiscard]] bool empty() const noexcept { return keys_.empty(); }
   // The memory the builder has taken.
   [[nodiscard]] std::size_t held() const noexcept {
     return store_.capacity() + keys_.capacity() * sizeof(run_key);
   }
-  // The bytes of the records its lines become when sorted.
+  // The bytes of the records its lines become when sorted, texts copied.
   [[nodiscard]] std::size_t record_bytes() const noexcept { return record_bytes_; }
 
   // Forgets the lines, keeping the memory for the next run.
@@ -210,6 +250,9 @@ class run_builder {
     store_.clear();
     keys_.clear();
     record_bytes_ = 0;
+    staying_bytes_ = 0;
+    staying_lines_ = 0;
+    stay_ = false;
   }
 
  private:
@@ -217,8 +260,12 @@ class run_builder {
 
   bool descending_;
   std::size_t first_store_;
-  growable<char> store_;  // pending records in input order
-  std::size_t record_bytes_ = 0;
+  growable<char> store_;          // pending records in input order
+  std::size_t record_bytes_ = 0;  // with every text copied
+  std::size_t staying_bytes_ = 0;
+  std::size_t staying_lines_ = 0;
+  bool may_stay_ = false;
+  bool stay_ = false;
   growable<run_key> keys_;
   std::uint8_t code_[ORDER_CODE_ROOM];  // of the line added last
   std::size_t code_length_ = 0;

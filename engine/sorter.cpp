@@ -105,7 +105,8 @@ sort_status line_sorter::spill() noexcept {
     if (!status.ok()) return status;
   }
   for (std::size_t i = 0; i < ready; ++i) {
-    held_ -= run_memory(runs_[i]) + RUN_OVERHEAD;
+    // Texts a run left where they lie stay there: they are still held.
+    held_ -= run_memory(runs_[i]) - runs_[i].elsewhere + RUN_OVERHEAD;
     release_run(&runs_[i]);
   }
   // The runs after them move to the front.

@@ -90,7 +90,9 @@ class line_sorter {
   growable<sorted_run> runs_;
   growable<bool> given_;
   std::size_t first_held_ = 0;
-  std::size_t held_ = 0;          // memory of the runs in runs_
+  // Memory of the runs in runs_, and of the texts that runs now in files
+  // left where they lie.
+  std::size_t held_ = 0;
   growable<disk_run> disk_runs_;  // in input order, all before runs_
   std::size_t spills_ = 0;
 };

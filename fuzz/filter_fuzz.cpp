@@ -233,12 +233,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Bit 7 of the first byte: the lines are held in small runs, and either a
   // tiny memory budget sends them to temporary files merged a few at a time,
   // or (bits 5-7 of the second byte all set) they stay in memory and the
-  // output is merged in tiny pieces by two threads.
+  // output is merged in tiny pieces by two threads. Bit 0 of the second
+  // byte (shared with the choice of field) has the input mapped, and bit 1
+  // then leaves its lines where they lie.
   quorbel::command_tuning tuning;
   std::vector<std::string> arguments = o.arguments;
   if ((data[0] & 0x80) != 0) {
     tuning.block_bytes = 1u + 64u * ((data[1] >> 3) & 3u);
     tuning.fan_in = 2 + ((data[1] >> 5) & 3u);
+    if ((data[1] & 1u) != 0) tuning.map_from = 0;
+    if ((data[1] & 2u) != 0) tuning.texts_stay_from = 0;
     const unsigned budget = (data[1] >> 5) & 7u;
     if (budget == 7) {
       tuning.piece_bytes = 1u + 16u * ((data[1] >> 3) & 3u);

@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/mapped_input.h"
 #include "tests/command_harness.h"
 
 namespace quorbel {
@@ -226,6 +230,11 @@ const std::vector<row>& rows() {
        "Input line too long: " + LONG_4096 + "\n",
        0},
       {{},
+       "1.0.0\n" + LONG_4096 + std::string(5000, 'z') + "\n0.5.0\n",
+       "0.5.0\n1.0.0\n",
+       "Input line too long: " + LONG_4096 + "\n",
+       0},
+      {{},
        "1.0.0\0"s + std::string(5000, 'z') + "\n0.1.0\n",
        "0.1.0\n",
        "Input line too long: 1.0.0\n",
@@ -235,11 +244,15 @@ const std::vector<row>& rows() {
 }
 
 // The ways the engine may hold the lines, down to a run a line, merged two
-// at a time, and one thread doing everything; the inputs of these tests are
-// too small for any of it with the engine's own sizes.
-const command_tuning HELD[] = {{.block_bytes = 1, .fan_in = 2},
-                               {.block_bytes = 40, .fan_in = 3, .piece_bytes = 30},
-                               {.block_bytes = 40, .second_thread = false}};
+// at a time, one thread doing everything, and input mapped rather than read,
+// its lines copied or left where they lie; the inputs of these tests are too
+// small for any of it with the engine's own sizes.
+const command_tuning HELD[] = {
+    {.block_bytes = 1, .fan_in = 2},
+    {.block_bytes = 40, .fan_in = 3, .piece_bytes = 30},
+    {.block_bytes = 40, .second_thread = false},
+    {.block_bytes = 1, .piece_bytes = 30, .map_from = 0},
+    {.block_bytes = 40, .piece_bytes = 30, .map_from = 0, .texts_stay_from = 0}};
 
 // Every row once as it is, once for each way of holding the lines, and once
 // more with a budget so small that every few lines go to a temporary file
@@ -252,6 +265,8 @@ TEST(command, rows_in_process) {
     std::vector<std::string> spilling = {"-S", "1K"};
     spilling.insert(spilling.end(), r.args.begin(), r.args.end());
     check(r, run_in_process(spilling, r.in, {.block_bytes = 60, .fan_in = 2}));
+    check(r, run_in_process(spilling, r.in,
+                            {.block_bytes = 60, .fan_in = 2, .map_from = 0, .texts_stay_from = 0}));
   }
 }
 
@@ -297,13 +312,51 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
     }
   }
   const command_tuning alone{.second_thread = false};
-  for (const command_tuning& tuning : {command_tuning{}, HELD[0], HELD[1], alone}) {
+  for (const command_tuning& tuning : {command_tuning{}, HELD[0], HELD[1], HELD[4], alone}) {
     SCOPED_TRACE("block bytes " + std::to_string(tuning.block_bytes));
     const outcome got = run_in_process({}, input, tuning);
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.err, "");
     EXPECT_TRUE(got.out == expected) << "output differs";
   }
+}
+
+// A mapped file cut short: its lost pages read as zeros and the input says
+// it shrank, where reading them would otherwise end the process; so it does
+// when cut within the last page read. Mapping starts at the file's offset,
+// the unfinished last line is left to read, and a bus error sent by
+// someone still ends the process.
+TEST(mapped_input, survives_a_file_cut_short_under_it) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::string text;
+  while (text.size() < 3 * page) text += std::string(99, 'x') + "\n";
+  for (const std::size_t cut : {std::size_t{1000}, text.size() - 10}) {
+    SCOPED_TRACE(cut);
+    const int fd = memory_file(text + "1.0.0");
+    ASSERT_EQ(lseek(fd, 300, SEEK_SET), 300);
+    mapped_input input;
+    ASSERT_TRUE(input.map(fd, 0, SIZE_MAX));
+    const std::string_view lines = input.lines();
+    EXPECT_TRUE(lines == std::string_view(text).substr(300));
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(text.size()));
+    EXPECT_EQ(input.check(), mapped_input::state::whole);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(cut)), 0);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(lines.begin(), lines.end(), '\0')),
+              lines.size() - (cut - 300));
+    EXPECT_EQ(input.check(), mapped_input::state::shrank);
+    close(fd);
+  }
+  const int fd = memory_file(text);
+  // Whatever handled it before ends the process: the default action, or a
+  // sanitizer's report.
+  EXPECT_DEATH(
+      {
+        mapped_input input;
+        if (input.map(fd, 0, SIZE_MAX)) raise(SIGBUS);
+        std::exit(0);
+      },
+      "");
+  close(fd);
 }
 
 // --- The built binary ------------------------------------------------------

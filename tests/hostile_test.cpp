@@ -109,16 +109,25 @@ TEST(hostile, huge_line_is_reported_once_in_little_memory) {
       {"", ""},                  // the line never ends
       {"\n1.0.0\n", "1.0.0\n"},  // the next line is still read
   };
+  const std::string block(std::size_t{1} << 20, '7');
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.out);
-    const outcome got = run_binary(
-        {},
-        {.input = c.tail, .block = std::string(std::size_t{1} << 20, '7'), .repeat = megabytes});
-    EXPECT_EQ(got.status, 0);
-    EXPECT_EQ(got.out, c.out);
-    EXPECT_TRUE(got.err == message) << got.err.size() << " bytes of messages";
-    EXPECT_GT(got.peak_kilobytes, 0);
-    EXPECT_LT(got.peak_kilobytes, 64 * 1024) << "peak resident memory, in kilobytes";
+    // Through a pipe, and from a file, which is mapped rather than read
+    // when its last line ends.
+    const int file = memory_file();
+    for (std::size_t i = 0; i < megabytes; ++i) ASSERT_TRUE(append(file, block));
+    ASSERT_TRUE(append(file, c.tail));
+    ASSERT_EQ(lseek(file, 0, SEEK_SET), 0);
+    for (const int in_fd : {-1, file}) {
+      SCOPED_TRACE(c.out + (in_fd < 0 ? "from a pipe" : "from a file"));
+      const outcome got =
+          run_binary({}, {.input = c.tail, .block = block, .repeat = megabytes, .in_fd = in_fd});
+      EXPECT_EQ(got.status, 0);
+      EXPECT_EQ(got.out, c.out);
+      EXPECT_TRUE(got.err == message) << got.err.size() << " bytes of messages";
+      EXPECT_GT(got.peak_kilobytes, 0);
+      EXPECT_LT(got.peak_kilobytes, 64 * 1024) << "peak resident memory, in kilobytes";
+    }
+    close(file);
   }
 }
 

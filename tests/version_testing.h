@@ -16,15 +16,21 @@
 
 namespace quorbel::testing {
 
+// Writes all the bytes at fd's offset; false when that fails.
+inline bool append(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 // A memory file holding `contents`, positioned at its start.
 inline int memory_file(std::string_view contents = {}) {
   const int fd = memfd_create("quorbel-test", MFD_CLOEXEC);
   EXPECT_GE(fd, 0);
-  while (!contents.empty()) {
-    const ssize_t n = write(fd, contents.data(), contents.size());
-    if (n <= 0) break;
-    contents.remove_prefix(static_cast<std::size_t>(n));
-  }
+  EXPECT_TRUE(append(fd, contents));
   lseek(fd, 0, SEEK_SET);
   return fd;
 }
