@@ -307,7 +307,10 @@ class block_worker {
                         2 * staying >= block.lines.size();
       builder_.leave_texts(stay);
       shared_->reader->learn(block.lines.size(), lines_);
-      const std::size_t reserve = 2 * (buffer_.capacity() + builder_.held());
+      // The budget leaves room for two blocks in hand: their bytes, read
+      // or mapped, and their builders.
+      const std::size_t in_hand = block.mapped ? block.lines.size() : buffer_.capacity();
+      const std::size_t reserve = 2 * (in_hand + builder_.held());
       const sort_status held =
           status_.ok() ? shared_->sorter->hold(block.sequence, &builder_, reserve) : status_;
       if (block.mapped && !stay) {
