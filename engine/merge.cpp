@@ -626,10 +626,11 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
   std::size_t lines = 0;
   for (std::size_t r = 0; r < count; ++r) lines += runs[r].lines;
   if (options.second_thread && bytes >= 2 * piece_bytes) {
-    // Several samples to a piece, so that each piece ends near where it
-    // should: one that outgrows its buffer waits for the piece before it.
+    // Many samples to a piece, so that pieces come out near their size:
+    // the thread with the smaller piece waits for the other's to be written
+    // before its own, and one that outgrows its buffer waits mid-piece.
     const std::size_t step =
-        std::clamp<std::size_t>(lines / (4 * (bytes / piece_bytes)), 1, MAX_SAMPLE_STEP);
+        std::clamp<std::size_t>(lines / (16 * (bytes / piece_bytes)), 1, MAX_SAMPLE_STEP);
     points = sample_cut_points(runs, count, step, &samples);
     // Each cut looks at every run, so the cuts cost no more than the lines
     // do when runs are many (input that came a few lines at a time).
