@@ -23,6 +23,10 @@ namespace quorbel {
 
 namespace {
 
+// The shortest texts that stay where they lie for coming in order: shorter
+// ones save their records too little to pay for the pages held.
+constexpr std::size_t IN_ORDER_STAY_FROM = 3 * sizeof(const char*);
+
 // How much of an over-long line its message shows.
 constexpr std::size_t LONG_LINE_SHOWN = MAX_LINE_LENGTH + 1;
 
@@ -298,13 +302,18 @@ class block_worker {
     while (shared_->reader->next(&buffer_, &block)) {
       builder_.texts_may_stay(block.mapped && shared_->texts_stay_from != SIZE_MAX);
       take_block(block.lines);
-      // Long mapped texts stay where they lie until they are written, when
-      // they are most of their block: its pages are then held for them.
-      // Other texts are copied into their run, and the pages given back.
+      // Mapped texts that are most of their block stay where they lie until
+      // they are written, its pages held for them, when they are long, or
+      // when they come in order (or in reverse), to be written from those
+      // pages one after another, and are several times the address that
+      // replaces each. Other texts are copied into their run, and the pages
+      // given back.
       const std::size_t staying = builder_.staying_bytes();
-      const bool stay = builder_.staying_lines() > 0 &&
-                        staying / builder_.staying_lines() >= shared_->texts_stay_from &&
-                        2 * staying >= block.lines.size();
+      const std::size_t count = builder_.staying_lines();
+      const std::size_t average = count > 0 ? staying / count : 0;
+      const bool stay = count > 0 && 2 * staying >= block.lines.size() &&
+                        (average >= shared_->texts_stay_from ||
+                         (average >= IN_ORDER_STAY_FROM && builder_.comes_in_order()));
       builder_.leave_texts(stay);
       shared_->reader->learn(block.lines.size(), lines_);
       // The budget leaves room for two blocks in hand: their bytes, read

@@ -120,6 +120,10 @@ bool in_reverse_order(const run_key* first, const run_key* last) noexcept {
 
 }  // namespace
 
+bool run_builder::comes_in_order() const noexcept {
+  return in_order(keys_.begin(), keys_.end()) || in_reverse_order(keys_.begin(), keys_.end());
+}
+
 bool run_builder::add(const version_view& version, std::string_view text) noexcept {
   code_length_ = encode_order_code(version, descending_, code_);
   return add_again(text);

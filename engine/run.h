@@ -233,6 +233,8 @@ class run_builder {
   // The bytes, newlines included, and the number of the texts that may stay.
   [[nodiscard]] std::size_t staying_bytes() const noexcept { return staying_bytes_; }
   [[nodiscard]] std::size_t staying_lines() const noexcept { return staying_lines_; }
+  // True when the lines added come in order already, or in reverse order.
+  [[nodiscard]] bool comes_in_order() const noexcept;
   // Whether the run sorted next leaves those texts where they lie: its
   // records then point to them, and they must outlive it.
   void leave_texts(bool stay) noexcept { stay_ = stay; }
