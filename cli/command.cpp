@@ -157,12 +157,13 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
       return EXIT_TROUBLE;
     case read_outcome::stop::sorter: return report(streams, read.sorter_status);
   }
-  if (input.check() != mapped_input::state::whole) return report_lost_input(streams, input.check());
+  mapped_input::state state = input.check();
+  if (state != mapped_input::state::whole) return report_lost_input(streams, state);
   const int status = report(streams, sorter.write_sorted(streams.out));
   // Texts written from the file's pages may have lost their bytes since.
-  const mapped_input::state after = input.check();
-  return status == EXIT_SORTED && after != mapped_input::state::whole
-             ? report_lost_input(streams, after)
+  state = input.check();
+  return status == EXIT_SORTED && state != mapped_input::state::whole
+             ? report_lost_input(streams, state)
              : status;
 }
 

@@ -59,6 +59,7 @@ struct read_options {
   bool second_thread = true;
   // Mapped lines, once they average this many bytes, stay where they lie
   // until they are written, rather than being copied into their runs.
+  // SIZE_MAX: no text stays, not even those that come in order.
   std::size_t texts_stay_from = SIZE_MAX;
 };
 
