@@ -116,11 +116,6 @@ head* make_heads(std::size_t count) noexcept {
 void advance(line_source* source, head* h) noexcept {
   h->done = !source->next(&h->line);
   if (!h->done) {
-    // A text that lies apart from its record is far away: ask for it now,
-    // while other lines are merged before it.
-    if (h->line.text_elsewhere) {
-      __builtin_prefetch(h->line.text);
-    }
     const std::size_t n = h->line.code_length;
     h->high = big_endian_word(h->line.code, n < 8 ? n : 8);
     h->low = n > 8 ? big_endian_word(h->line.code + 8, n < HEAD_CODE_BYTES ? n - 8 : 8) : 0;
@@ -174,6 +169,11 @@ class handoff {
 // Texts of lines gathered into a buffer, which goes on to
 // `flush(buffer, used)` when the next text would not fit; flush returns the
 // buffer to gather into next.
+//
+// A text that lies apart from its record, in a mapped file, stands at a
+// place of its own that the processor has not seen lately: its copy waits
+// behind a few others, while the place is looked up, rather than stall on
+// it at once.
 template <typename Flush>
 class text_gatherer {
  public:
@@ -183,24 +183,59 @@ class text_gatherer {
 
   // Adds a line's text; false when writing has failed and gathering stops.
   [[nodiscard]] bool put(const line_view& line) noexcept {
-    if (line.text_length > capacity_ - used_) {
+    const std::size_t n = line.text_length;
+    if (n > capacity_ - used_) {
+      copy_waiting();
       buffer_ = flush_(buffer_, used_);
       used_ = 0;
       if (stop_.load() != 0) return false;
     }
-    copy_bytes(buffer_ + used_, line.text, line.text_length);
-    used_ += line.text_length;
-    result_->written += line.text_length;
+    char* const to = buffer_ + used_;
+    used_ += n;
+    result_->written += n;
+    if (!line.text_elsewhere) {
+      copy_bytes(to, line.text, n);
+      return true;
+    }
+    // Its first and last bytes: the pages it lies on.
+    __builtin_prefetch(line.text);
+    __builtin_prefetch(line.text + n - 1);
+    waiting_copy& slot = waiting_[next_ % WAITING];
+    if (next_ >= WAITING) copy_bytes(slot.to, slot.from, slot.size);  // the oldest
+    slot = {to, line.text, n};
+    ++next_;
     return true;
   }
 
   // Passes on what is gathered.
-  void finish() noexcept { (void)flush_(buffer_, used_); }
+  void finish() noexcept {
+    copy_waiting();
+    (void)flush_(buffer_, used_);
+  }
 
  private:
+  // The most copies that wait: enough that a text's pages are found
+  // before its copy is made.
+  static constexpr std::size_t WAITING = 16;
+  struct waiting_copy {
+    char* to;
+    const char* from;
+    std::size_t size;
+  };
+
+  void copy_waiting() noexcept {
+    for (std::size_t i = next_ > WAITING ? next_ - WAITING : 0; i < next_; ++i) {
+      const waiting_copy& slot = waiting_[i % WAITING];
+      copy_bytes(slot.to, slot.from, slot.size);
+    }
+    next_ = 0;
+  }
+
   char* buffer_;
   std::size_t capacity_;
   std::size_t used_ = 0;
+  waiting_copy waiting_[WAITING] = {};
+  std::size_t next_ = 0;  // copies put to wait since the buffer was last passed on
   Flush& flush_;
   const std::atomic<int>& stop_;
   merge_result* result_;
