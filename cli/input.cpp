@@ -51,8 +51,8 @@ bool wait_readable(int fd, int wake) noexcept {
 
 // Widens a pipe to hold a block, up to what the system lets anyone ask for,
 // so that its writer and its reader take turns a block at a time rather
-// than 64 KiB at a time: fewer wake-ups, and blocks that are cut where the
-// input pauses are cut less short. A pipe that cannot grow stays as it is.
+// than 64 KiB at a time, with fewer reads and wake-ups. A pipe that cannot
+// grow stays as it is.
 void widen_pipe(int fd, std::size_t block_bytes) noexcept {
 #ifdef F_SETPIPE_SZ
   constexpr std::size_t WIDEST = std::size_t{1} << 20;  // the unprivileged limit by default
