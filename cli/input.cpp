@@ -324,12 +324,12 @@ class block_worker {
     while (shared_->reader->next(&buffer_, &block)) {
       builder_.texts_may_stay(block.mapped && shared_->texts_stay_from != SIZE_MAX);
       take_block(block.lines);
-      // Mapped texts that are most of their block stay where they lie until
-      // they are written, its pages held for them, when they are long, or
-      // when they come in order (or in reverse), to be written from those
-      // pages one after another, and are several times the address that
-      // replaces each. Other texts are copied into their run, and the pages
-      // given back.
+      // Mapped texts stay where they lie until they are written, the
+      // block's pages held for them, when they are at least half the block
+      // and either long, or in order (or in reverse order) and several
+      // times the size of the address that replaces each, so that they are
+      // written from those pages one after another. Other texts are copied
+      // into their run and the pages given back.
       const std::size_t staying = builder_.staying_bytes();
       const std::size_t count = builder_.staying_lines();
       const std::size_t average = count > 0 ? staying / count : 0;

@@ -65,11 +65,11 @@ struct read_options {
 
 // Reads all of fd, the lines mapped from it first (`input`, which must
 // outlive the sorter's output), handing the accepted lines to the sorter and
-// reporting the others on fd `messages` (unless quiet). Messages are written before
-// every read that may wait, so each shows as soon as its line is in, even
-// when the input then pauses, and all of them before this returns. With a
-// range (may be null), only the versions that satisfy it are kept; the others
-// are left out without a message.
+// reporting the others on fd `messages` (unless quiet). Messages are written
+// before every read that may wait, so each shows as soon as its line is in,
+// even when the input then pauses, and all of them before this returns.
+// With a range (may be null), only the versions that satisfy it are kept;
+// the others are left out without a message.
 [[nodiscard]] read_outcome read_lines(int fd, const mapped_input& input,
                                       const sort_settings& settings, const version_range* range,
                                       int messages, const read_options& options,

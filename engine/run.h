@@ -44,12 +44,29 @@ struct line_view {
   bool text_elsewhere = false;  // the record holds where the text is, not the text
 };
 
+// The header of a record, or of a pending record (below): both lengths, and
+// whether the text lies elsewhere, in one word.
+inline void put_header(char* at, std::size_t code_length, std::size_t text_length,
+                       bool elsewhere) noexcept {
+  const auto lengths = static_cast<std::uint32_t>(code_length | text_length << 16) |
+                       (elsewhere ? TEXT_ELSEWHERE : 0);
+  std::memcpy(at, &lengths, RECORD_HEADER);
+}
+
+// Reads the header at `at` into the line.
+inline void read_header(const char* at, line_view* line) noexcept {
+  std::uint32_t lengths = 0;
+  std::memcpy(&lengths, at, RECORD_HEADER);
+  line->code_length = lengths & 0xFFFF;
+  line->text_length = (lengths >> 16) & TEXT_LENGTH_MASK;
+  line->text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
+}
+
 // Writes the record of a line at `at`; the text gets its newline. Returns the
 // record's size.
 inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t code_length,
                               std::string_view text) noexcept {
-  const auto lengths = static_cast<std::uint32_t>(code_length | (text.size() + 1) << 16);
-  std::memcpy(at, &lengths, RECORD_HEADER);
+  put_header(at, code_length, text.size() + 1, false);
   copy_bytes(at + RECORD_HEADER, code, code_length);
   char* const text_at = at + RECORD_HEADER + code_length;
   copy_bytes(text_at, text.data(), text.size());
@@ -60,8 +77,7 @@ inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t co
 // Writes the record of a line whose text, newline included, stays at `text`.
 inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t code_length,
                                  const char* text, std::size_t text_length) noexcept {
-  const auto lengths = static_cast<std::uint32_t>(code_length | text_length << 16) | TEXT_ELSEWHERE;
-  std::memcpy(at, &lengths, RECORD_HEADER);
+  put_header(at, code_length, text_length, true);
   copy_bytes(at + RECORD_HEADER, code, code_length);
   std::memcpy(at + RECORD_HEADER + code_length, &text, sizeof text);
   return RECORD_HEADER + code_length + sizeof text;
@@ -69,13 +85,9 @@ inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t
 
 // The line of the record at `at`.
 [[nodiscard]] inline line_view read_record(const char* at) noexcept {
-  std::uint32_t lengths = 0;
-  std::memcpy(&lengths, at, RECORD_HEADER);
   line_view line;
+  read_header(at, &line);
   line.code = reinterpret_cast<const std::uint8_t*>(at + RECORD_HEADER);
-  line.code_length = lengths & 0xFFFF;
-  line.text_length = (lengths >> 16) & TEXT_LENGTH_MASK;
-  line.text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
   if (line.text_elsewhere) {
     std::memcpy(&line.text, at + RECORD_HEADER + line.code_length, sizeof line.text);
   } else {
@@ -98,10 +110,8 @@ inline constexpr std::size_t PENDING_HEADER = RECORD_HEADER + sizeof(const char*
 
 inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t code_length,
                                std::string_view text, bool may_stay) noexcept {
-  const auto lengths = static_cast<std::uint32_t>(code_length | (text.size() + 1) << 16) |
-                       (may_stay ? TEXT_ELSEWHERE : 0);
   const char* const where = text.data();
-  std::memcpy(at, &lengths, RECORD_HEADER);
+  put_header(at, code_length, text.size() + 1, may_stay);
   std::memcpy(at + RECORD_HEADER, &where, sizeof where);
   copy_bytes(at + PENDING_HEADER, code, code_length);
   return PENDING_HEADER + code_length;
@@ -110,14 +120,10 @@ inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t c
 // The line of a pending record; its text_length counts the newline that the
 // text, where it lies, may not have.
 [[nodiscard]] inline line_view read_pending(const char* at) noexcept {
-  std::uint32_t lengths = 0;
-  std::memcpy(&lengths, at, RECORD_HEADER);
   line_view line;
+  read_header(at, &line);
   std::memcpy(&line.text, at + RECORD_HEADER, sizeof line.text);
   line.code = reinterpret_cast<const std::uint8_t*>(at + PENDING_HEADER);
-  line.code_length = lengths & 0xFFFF;
-  line.text_length = (lengths >> 16) & TEXT_LENGTH_MASK;
-  line.text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
   return line;
 }
 
