@@ -12,8 +12,9 @@
 
 #include "cli/arguments.h"
 #include "cli/budget.h"
-#include "cli/input.h"
+#include "cli/fields.h"
 #include "cli/output.h"
+#include "cli/reading.h"
 #include "engine/io.h"
 #include "engine/sorter.h"
 
@@ -30,10 +31,7 @@ namespace {
 // being read take little beside the budget.
 constexpr std::size_t SMALLEST_BLOCK = std::size_t{1} << 13;
 constexpr std::size_t LARGEST_BLOCK = std::size_t{1} << 22;
-// A line's record is its text, a header and a code of its version, at most
-// a few times the line's own bytes (a line holds its newline too): every
-// record of the largest block starts at a place a run key can hold.
-static_assert(LARGEST_BLOCK * 32 <= MAX_RUN_STORE);
+static_assert(LARGEST_BLOCK <= MAX_RUN_INPUT, "a run is built from one block");
 
 // Prints the lines of a text; the status is `status`, or EXIT_TROUBLE when
 // they cannot be written.
@@ -117,8 +115,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
     directory =
         from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
   }
-  const held_text_finder finder({settings.separator, settings.field, settings.v_prefix},
-                                settings.versions_only);
+  const held_text_finder finder(settings);
   sort_options options;
   options.descending = settings.reverse;
   options.unique = settings.unique;
@@ -137,15 +134,12 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   const std::size_t room = address_space_left();
   mapped_input input;
   const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0);
-  read_options reading;
-  reading.texts_stay_from =
-      mapped && input.lines().size() <= budget / 2 && !same_file(streams.in, streams.out)
-          ? tuning.texts_stay_from
-          : SIZE_MAX;
-  reading.block_bytes = tuning.block_bytes != 0
-                            ? tuning.block_bytes
-                            : std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
-  reading.second_thread = tuning.second_thread;
+  command_tuning reading = tuning;
+  if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, streams.out)) {
+    reading.texts_stay_from = SIZE_MAX;
+  }
+  if (reading.block_bytes == 0)
+    reading.block_bytes = std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   // Every message is written before the output.
   const read_outcome read =
       read_lines(streams.in, input, settings, settings.range != nullptr ? &range : nullptr,

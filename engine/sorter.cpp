@@ -69,8 +69,7 @@ sort_status line_sorter::merge_into(line_source* const* sources, std::size_t cou
   int error = 0;
   const int fd = open_temporary(options_.temporary_directory, &error);
   if (fd < 0) return temporary_file(error);
-  const merge_result merged = merge_lines(
-      sources, count, fd, {options_.unique, options_.second_thread, options_.piece_bytes});
+  const merge_result merged = merge_lines(sources, count, fd, options_);
   sort_status status;
   if (merged.out_of_memory) {
     status = out_of_memory();
@@ -169,8 +168,7 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
   const std::lock_guard<std::mutex> lock(mutex_);
   merge_result merged;
   if (disk_runs_.empty()) {
-    merged = merge_runs(runs_.data(), runs_.size(), fd,
-                        {options_.unique, options_.second_thread, options_.piece_bytes});
+    merged = merge_runs(runs_.data(), runs_.size(), fd, options_);
   } else {
     // Too many files to read at once: the newest, which are the smallest,
     // are merged first, just enough of them to leave fan_in.
@@ -194,8 +192,7 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
     for (std::size_t i = 0; opened && i < runs_.size(); ++i)
       sources[count++] = &memory.add(runs_[i]);
     if (opened) {
-      merged = merge_lines(sources, count, fd,
-                           {options_.unique, options_.second_thread, options_.piece_bytes});
+      merged = merge_lines(sources, count, fd, options_);
     } else {
       merged.out_of_memory = true;
     }
