@@ -192,7 +192,7 @@ bool block_reader::next_read(std::size_t block_bytes, growable<char>* buffer,
     size = line_start;  // the input ended inside an over-long line
   }
   if (size == 0 && ended_) return false;
-  *block = {{bytes, size}, next_++, false};
+  *block = {{bytes, size}, next_++, false, ended_};
   return true;
 }
 

@@ -29,6 +29,7 @@ struct input_block {
   std::string_view lines;
   std::size_t sequence = 0;
   bool mapped = false;  // the lines lie in the mapped input, else in the buffer given
+  bool last = false;    // the input ended with it
 };
 
 // An over-long line that is read is cut to the bytes its message shows,

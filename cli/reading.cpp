@@ -63,10 +63,10 @@ class block_worker {
                          (average >= IN_ORDER_STAY_FROM && builder_.comes_in_order()));
       builder_.leave_texts(stay);
       shared_->reader->learn(block.lines.size(), lines_);
-      // The budget leaves room for two blocks in hand: their bytes, read
-      // or mapped, and their builders.
+      // The budget leaves room for two blocks in hand, while more input
+      // comes: their bytes, read or mapped, and their builders.
       const std::size_t in_hand = block.mapped ? block.lines.size() : buffer_.capacity();
-      const std::size_t reserve = 2 * (in_hand + builder_.held());
+      const std::size_t reserve = block.last ? 0 : 2 * (in_hand + builder_.held());
       const sort_status held =
           status_.ok() ? shared_->sorter->hold(block.sequence, &builder_, reserve) : status_;
       if (block.mapped && !stay) {

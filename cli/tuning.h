@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace quorbel {
 
@@ -18,6 +19,9 @@ struct command_tuning {
   // until they are written, rather than being copied into their runs.
   // SIZE_MAX: no text stays, not even those that come in order.
   std::size_t texts_stay_from = 256;
+  // Called once all input is read, before the input file is checked and
+  // the output begins: tests change the input file there.
+  std::function<void()> after_reading = {};
 };
 
 }  // namespace quorbel

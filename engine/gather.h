@@ -23,7 +23,9 @@ namespace quorbel {
 // A text that lies apart from its record, in a mapped file, stands at a
 // place of its own that the processor has not seen lately: its copy waits
 // behind a few others, while the place is looked up, rather than stall on
-// it at once.
+// it at once. Such a text must still end with its newline when it is
+// copied; one that does not lies in a file that changed under the sort,
+// and gathering stops without passing on what it holds.
 template <typename Flush>
 class text_gatherer {
  public:
@@ -31,11 +33,12 @@ class text_gatherer {
                 merge_result* result) noexcept
       : buffer_(buffer), capacity_(capacity), flush_(flush), stop_(stop), result_(result) {}
 
-  // Adds a line's text; false when writing has failed and gathering stops.
+  // Adds a line's text; false when writing has failed or a text changed,
+  // and gathering stops.
   [[nodiscard]] bool put(const line_view& line) noexcept {
     const std::size_t n = line.text_length;
     if (n > capacity_ - used_) {
-      copy_waiting();
+      if (!copy_waiting()) return changed();
       buffer_ = flush_(buffer_, used_);
       used_ = 0;
       if (stop_.load() != 0) return false;
@@ -51,15 +54,21 @@ class text_gatherer {
     __builtin_prefetch(line.text);
     __builtin_prefetch(line.text + n - 1);
     waiting_copy& slot = waiting_[next_ % WAITING];
-    if (next_ >= WAITING) copy_bytes(slot.to, slot.from, slot.size);  // the oldest
+    if (next_ >= WAITING && !copy(slot)) return changed();  // the oldest
     slot = {to, line.text, n};
     ++next_;
     return true;
   }
 
+  // True when a text changed where it lies, and nothing more is passed on.
+  [[nodiscard]] bool broken() const noexcept { return broken_; }
+
   // Passes on what is gathered.
   void finish() noexcept {
-    copy_waiting();
+    if (!copy_waiting()) {
+      (void)changed();
+      return;
+    }
     (void)flush_(buffer_, used_);
   }
 
@@ -73,12 +82,30 @@ class text_gatherer {
     std::size_t size;
   };
 
-  void copy_waiting() noexcept {
+  // Copies a text that lies elsewhere: false when it no longer ends with
+  // its newline.
+  static bool copy(const waiting_copy& slot) noexcept {
+    copy_bytes(slot.to, slot.from, slot.size);
+    return slot.to[slot.size - 1] == '\n';
+  }
+
+  bool copy_waiting() noexcept {
+    bool whole = true;
     for (std::size_t i = next_ > WAITING ? next_ - WAITING : 0; i < next_; ++i) {
-      const waiting_copy& slot = waiting_[i % WAITING];
-      copy_bytes(slot.to, slot.from, slot.size);
+      whole = copy(waiting_[i % WAITING]) && whole;
     }
     next_ = 0;
+    return whole;
+  }
+
+  // A text changed where it lies: nothing gathered goes on, but the turn
+  // to write passes all the same.
+  bool changed() noexcept {
+    result_->text_changed = true;
+    broken_ = true;
+    next_ = 0;
+    (void)flush_(buffer_, 0);
+    return false;
   }
 
   char* buffer_;
@@ -86,6 +113,7 @@ class text_gatherer {
   std::size_t used_ = 0;
   waiting_copy waiting_[WAITING] = {};
   std::size_t next_ = 0;  // copies put to wait since the buffer was last passed on
+  bool broken_ = false;
   Flush& flush_;
   const std::atomic<int>& stop_;
   merge_result* result_;
@@ -142,7 +170,7 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
     }
     tree.replay();
   }
-  if (result->read_error == 0) out.finish();
+  if (result->read_error == 0 && !out.broken()) out.finish();
 }
 
 // gather for a piece that one sorted run holds alone, as in sorted input:

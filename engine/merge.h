@@ -17,6 +17,7 @@ struct merge_result {
   int read_error = 0;   // of the first source that failed
   int write_error = 0;  // of the descriptor
   bool out_of_memory = false;
+  bool text_changed = false;  // a text left where it lies changed under it
   std::uint64_t written = 0;  // bytes of text merged, all written unless write_error
 };
 

@@ -197,6 +197,7 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
     }
     result.written = first.result.written + second.result.written;
     result.write_error = merge.error();
+    result.text_changed = first.result.text_changed || second.result.text_changed;
   }
   std::free(first_row);
   std::free(second_row);

@@ -20,7 +20,9 @@ struct sort_options {
   // Finds the versions of lines read back from temporary files; without
   // one, nothing goes to disk.
   const version_finder* finder = nullptr;
-  // Temporary files merged at once, at least 2; tests lower it.
+  // Temporary files merged at once, at least 2; no more than fan_in + 1 are
+  // ever open at once. The command lowers it to the descriptors it may
+  // open, tests lower it further.
   std::size_t fan_in = 16;
   // Merge the output with two threads.
   bool second_thread = true;
@@ -30,7 +32,13 @@ struct sort_options {
 
 // What went wrong, if anything; `error` is the errno where there is one.
 struct sort_status {
-  enum class problem { none, out_of_memory, temporary_file, output };
+  enum class problem {
+    none,
+    out_of_memory,
+    temporary_file,
+    output,
+    text_changed,  // a text left where it lies no longer ended with its newline
+  };
   problem what = problem::none;
   int error = 0;
 

@@ -33,7 +33,8 @@ class line_sorter {
   // the input, and holds them; the builder is cleared for the next block.
   // Blocks are numbered from 0 in input order and each is given once (an
   // empty one too), in any order and from any thread. `reserve` is memory
-  // the caller holds beside the runs, which the budget leaves room for.
+  // the caller will hold beside the runs while more input is read (0 when
+  // none follows), which the budget leaves room for, up to half of it.
   [[nodiscard]] sort_status hold(std::size_t sequence, run_builder* built,
                                  std::size_t reserve = 0) noexcept;
 
