@@ -11,7 +11,7 @@
 
 #include "engine/bytes.h"
 #include "engine/memory.h"
-#include "engine/order_code.h"
+#include "version/internal.h"
 
 #include <quorbel/version.h>
 

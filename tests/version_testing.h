@@ -108,4 +108,29 @@ class version_generator {
   std::mt19937 random_;
 };
 
+// Versions of every kind, with many of equal precedence (other builds, a
+// fourth number 0), pre-releases that share long beginnings, whose codes go
+// on beyond the part a key holds, and pre-releases of many empty identifiers.
+inline std::vector<std::string> sample_versions(unsigned seed, std::size_t count) {
+  version_generator g(seed);
+  const std::string shared = "1.0.0-" + std::string(30, 'a') + ".";
+  std::vector<std::string> texts;
+  while (texts.size() < count) {
+    std::string text;
+    switch (g.below(10)) {
+      case 0: text = shared + g.pick(IDENTIFIERS) + "." + g.pick(IDENTIFIERS); break;
+      case 1: text = "2.0.0-" + std::string(g.below(250), '.'); break;
+      case 2:
+        if (texts.empty()) continue;
+        text = texts[g.below(texts.size())];
+        text = text.substr(0, text.find('+')) + (g.below(2) == 0 ? "+again" : "");
+        break;
+      default: text = g.version(); break;
+    }
+    if (text.size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) continue;
+    texts.push_back(text);
+  }
+  return texts;
+}
+
 }  // namespace quorbel::testing
