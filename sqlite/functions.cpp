@@ -4,12 +4,14 @@
 // version is needed. All are deterministic and innocuous: the same arguments
 // give the same result, and nothing else is read or written.
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <string_view>
 
 #include <quorbel/version.h>
 
 #include "sqlite/functions.h"
+#include "version/internal.h"
 
 namespace quorbel::sqlite {
 
@@ -58,13 +60,13 @@ void compare(sqlite3_context* context, int, sqlite3_value** arguments) noexcept 
   sqlite3_result_int(context, version_compare(x, y));
 }
 
+// version_order_key, without its checks: the version comes from a parse.
 void key(sqlite3_context* context, int, sqlite3_value** arguments) noexcept {
   version_view version;
-  version_key bytes;
   if (!version_argument(context, arguments[0], &version)) return;
-  if (version_order_key(version, &bytes) != 0) return;  // not for a parsed version
-  sqlite3_result_blob(context, bytes.bytes.data(), static_cast<int>(bytes.length),
-                      SQLITE_TRANSIENT);
+  std::uint8_t room[ORDER_KEY_ROOM];
+  const std::size_t length = encode_order_key(version, room);
+  sqlite3_result_blob(context, room, static_cast<int>(length), SQLITE_TRANSIENT);
 }
 
 void release_range(void* range) noexcept { delete static_cast<version_range*>(range); }

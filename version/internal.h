@@ -116,6 +116,14 @@ static_assert(ORDER_CODE_ROOM >= 24);
 [[nodiscard]] std::size_t encode_order_code(const version_view& version, bool descending,
                                             std::uint8_t* out) noexcept;
 
+// Room for writing a key: its format byte, and room for its code.
+inline constexpr std::size_t ORDER_KEY_ROOM = 1 + ORDER_CODE_ROOM;
+
+// Writes the order key of a version made by version_parse_view to out, which
+// has room for ORDER_KEY_ROOM bytes, and returns its length: version_order_key
+// without its checks, for callers that write one per row.
+[[nodiscard]] std::size_t encode_order_key(const version_view& version, std::uint8_t* out) noexcept;
+
 // Three-way order of two codes, or of two keys: memcmp order, a shorter one
 // first when it is the start of the other.
 [[nodiscard]] int compare_order_codes(const std::uint8_t* a, std::size_t a_length,

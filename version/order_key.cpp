@@ -171,11 +171,9 @@ int write_key(const version_view& version, version_key* key) noexcept {
   if (version.prerelease &&
       version.prerelease->size() > static_cast<std::size_t>(MAX_VERSION_LENGTH))
     return -1;
-  std::uint8_t code[ORDER_CODE_ROOM];
-  const std::size_t length = encode_order_code(version, false, code);
-  key->bytes[0] = ORDER_KEY_FORMAT;
-  std::memcpy(key->bytes.data() + 1, code, length);
-  key->length = length + 1;
+  std::uint8_t room[ORDER_KEY_ROOM];
+  key->length = encode_order_key(version, room);
+  std::memcpy(key->bytes.data(), room, key->length);
   return 0;
 }
 
@@ -215,6 +213,11 @@ std::size_t encode_order_code(const version_view& version, bool descending,
     for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
   }
   return length;
+}
+
+std::size_t encode_order_key(const version_view& version, std::uint8_t* out) noexcept {
+  out[0] = ORDER_KEY_FORMAT;
+  return 1 + encode_order_code(version, false, out + 1);
 }
 
 int compare_order_codes(const std::uint8_t* a, std::size_t a_length, const std::uint8_t* b,
