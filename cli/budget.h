@@ -1,4 +1,5 @@
-// How much memory the command may hold lines in.
+// What the command may use: memory to hold lines in, address space, and
+// descriptors for temporary files.
 #pragma once
 
 #include <cstddef>
@@ -21,5 +22,16 @@ namespace quorbel {
 // The address space a limit on it leaves for what is still to be mapped,
 // threads and buffers aside; SIZE_MAX without a limit.
 [[nodiscard]] std::size_t address_space_left() noexcept;
+
+// Sets malloc up for the engine: its runs are large blocks mapped on their
+// own, which go back to the system whole when freed, so that the memory
+// held is the memory used; and under a limit on address space, every thread
+// allocates from one arena, since each further arena reserves 64 MiB of
+// address space that the limit counts whether it is touched or not.
+void set_up_memory() noexcept;
+
+// Descriptors the process may still open, a few kept back for its own use
+// (the reader's wake-up pipe among them); SIZE_MAX without a limit.
+[[nodiscard]] std::size_t descriptors_left() noexcept;
 
 }  // namespace quorbel

@@ -2,7 +2,6 @@
 // its message and status.
 #include "cli/command.h"
 
-#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,8 +11,11 @@
 
 #include "cli/arguments.h"
 #include "cli/budget.h"
-#include "cli/input.h"
+#include "cli/fields.h"
+#include "cli/input_watch.h"
 #include "cli/output.h"
+#include "cli/reading.h"
+#include "cli/standard_streams.h"
 #include "engine/io.h"
 #include "engine/sorter.h"
 
@@ -30,10 +32,7 @@ namespace {
 // being read take little beside the budget.
 constexpr std::size_t SMALLEST_BLOCK = std::size_t{1} << 13;
 constexpr std::size_t LARGEST_BLOCK = std::size_t{1} << 22;
-// A line's record is its text, a header and a code of its version, at most
-// a few times the line's own bytes (a line holds its newline too): every
-// record of the largest block starts at a place a run key can hold.
-static_assert(LARGEST_BLOCK * 32 <= MAX_RUN_STORE);
+static_assert(LARGEST_BLOCK <= MAX_RUN_INPUT, "a run is built from one block");
 
 // Prints the lines of a text; the status is `status`, or EXIT_TROUBLE when
 // they cannot be written.
@@ -47,6 +46,8 @@ int print(const command_streams& streams, const std::string_view* lines, std::si
   return status;
 }
 
+constexpr const char* CHANGED_INPUT = "Read error: input file changed while it was sorted";
+
 // Says what stopped the sort and gives the status.
 int report(const command_streams& streams, const sort_status& status) noexcept {
   switch (status.what) {
@@ -58,20 +59,28 @@ int report(const command_streams& streams, const sort_status& status) noexcept {
     case sort_status::problem::output:
       report_error(streams.err, "Write error", status.error);
       break;
+    case sort_status::problem::text_changed: report_error(streams.err, CHANGED_INPUT, 0); break;
   }
   return EXIT_TROUBLE;
 }
 
-// Says what became of a mapped input file that lost pages, and gives the
-// status: lines read from them, or written from them, are not what the
-// file held.
-int report_lost_input(const command_streams& streams, mapped_input::state state) noexcept {
-  if (state == mapped_input::state::shrank) {
+// True when the input is still what it was when reading began; else says
+// what became of it. Lines read from a file that changed, or written from
+// its mapped pages, are not what it held.
+bool input_is_whole(const command_streams& streams, const mapped_input& input,
+                    const input_watch& watch) noexcept {
+  const input_watch::state file = watch.check();
+  const mapped_input::state pages = input.check();
+  if (file == input_watch::state::shrank || pages == mapped_input::state::shrank) {
     report_error(streams.err, "Read error: input file shrank while it was sorted", 0);
-  } else {
+  } else if (file == input_watch::state::changed) {
+    report_error(streams.err, CHANGED_INPUT, 0);
+  } else if (pages == mapped_input::state::failed) {
     report_error(streams.err, "Read error", EIO);
+  } else {
+    return true;
   }
-  return EXIT_TROUBLE;
+  return false;
 }
 
 // True when both descriptors are the same file, as in `quorbel < f 1<> f`.
@@ -111,21 +120,31 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   } else {
     budget = default_memory_budget();
   }
+  // A closed standard stream is an error at once, before any input is read.
+  if (streams.in < 0) {
+    report_error(streams.err, "Read error", EBADF);
+    return EXIT_TROUBLE;
+  }
+  if (streams.out < 0) {
+    report_error(streams.err, "Write error", EBADF);
+    return EXIT_TROUBLE;
+  }
   const char* directory = settings.temporary_directory;
   if (directory == nullptr) {
     const char* from_environment = std::getenv("TMPDIR");
     directory =
         from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
   }
-  const held_text_finder finder({settings.separator, settings.field, settings.v_prefix},
-                                settings.versions_only);
+  const held_text_finder finder(settings);
   sort_options options;
   options.descending = settings.reverse;
   options.unique = settings.unique;
   options.memory_budget = budget;
   options.temporary_directory = directory;
   options.finder = &finder;
-  options.fan_in = tuning.fan_in;
+  // A merge of fan_in files opens one more; the descriptors decide.
+  const std::size_t descriptors = descriptors_left();
+  options.fan_in = std::min(tuning.fan_in, descriptors > 3 ? descriptors - 1 : 2);
   options.second_thread = tuning.second_thread;
   options.piece_bytes = tuning.piece_bytes;
   line_sorter sorter(options);
@@ -135,17 +154,15 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   // everything else, and never when the output goes into the same file,
   // which would change them before they are written.
   const std::size_t room = address_space_left();
+  const input_watch watch(streams.in);
   mapped_input input;
   const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0);
-  read_options reading;
-  reading.texts_stay_from =
-      mapped && input.lines().size() <= budget / 2 && !same_file(streams.in, streams.out)
-          ? tuning.texts_stay_from
-          : SIZE_MAX;
-  reading.block_bytes = tuning.block_bytes != 0
-                            ? tuning.block_bytes
-                            : std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
-  reading.second_thread = tuning.second_thread;
+  command_tuning reading = tuning;
+  if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, streams.out)) {
+    reading.texts_stay_from = SIZE_MAX;
+  }
+  if (reading.block_bytes == 0)
+    reading.block_bytes = std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   // Every message is written before the output.
   const read_outcome read =
       read_lines(streams.in, input, settings, settings.range != nullptr ? &range : nullptr,
@@ -157,25 +174,21 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
       return EXIT_TROUBLE;
     case read_outcome::stop::sorter: return report(streams, read.sorter_status);
   }
-  mapped_input::state state = input.check();
-  if (state != mapped_input::state::whole) return report_lost_input(streams, state);
+  if (tuning.after_reading) tuning.after_reading();
+  if (!input_is_whole(streams, input, watch)) return EXIT_TROUBLE;
   const int status = report(streams, sorter.write_sorted(streams.out));
-  // Texts written from the file's pages may have lost their bytes since.
-  state = input.check();
-  return status == EXIT_SORTED && state != mapped_input::state::whole
-             ? report_lost_input(streams, state)
-             : status;
+  // Texts written from the file's pages may have changed since, unless
+  // the output went into the file itself, which changes it.
+  if (status != EXIT_SORTED || same_file(streams.in, streams.out)) return status;
+  return input_is_whole(streams, input, watch) ? status : EXIT_TROUBLE;
 }
 
 }  // namespace
 
 int run_command(int argc, const char* const* argv, command_streams streams,
                 command_tuning tuning) noexcept {
-#ifdef M_MMAP_THRESHOLD
-  // The engine's runs are large blocks of their own: they go back to the
-  // system whole when freed, so that the memory held is the memory used.
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
-#endif
+  streams = take_closed_standard_streams(streams);
+  set_up_memory();
   const sort_settings settings = argc > 1 ? parse_arguments(argc - 1, argv + 1) : sort_settings{};
   if (settings.show_help) return print(streams, USAGE.data(), USAGE.size(), EXIT_USAGE);
   if (settings.show_version) {

@@ -2,7 +2,7 @@
 // write them in version order.
 #pragma once
 
-#include <cstddef>
+#include "cli/tuning.h"
 
 namespace quorbel {
 
@@ -15,17 +15,6 @@ struct command_streams {
   int in = 0;
   int out = 1;
   int err = 2;
-};
-
-// How input is cut into runs and how they are merged; tests make them tiny
-// to reach, with a few lines, the paths that large inputs take.
-struct command_tuning {
-  std::size_t block_bytes = 0;  // input in each run; 0: chosen from the memory budget
-  std::size_t fan_in = 16;      // temporary files merged at once
-  bool second_thread = true;
-  std::size_t piece_bytes = std::size_t{1} << 20;  // of output merged by one thread at a time
-  std::size_t map_from = std::size_t{1} << 20;     // a regular file this large is mapped, not read
-  std::size_t texts_stay_from = 256;  // mapped lines this long on average stay where they lie
 };
 
 // The whole command: argv[0] is the program name. Returns the exit status.

@@ -1,5 +1,5 @@
-// What the command writes besides the sorted lines: messages about dropped
-// lines, errors, the usage text and the version.
+// What the command writes besides the sorted lines and the messages about
+// dropped lines: its errors, the usage text and the version.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,12 @@
-// Finding a byte in a text, for the per-line work: lines and fields are
-// short, where a call of memchr costs more than the search, and at times
-// long, where memchr's wide loop wins.
+// Byte work on the per-line path: finding a byte (lines are short, where a
+// call of memchr costs more than the search, and at times long, where
+// memchr's wide loop wins), copying short texts, and reading code bytes as
+// big-endian words.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -53,46 +56,14 @@ inline void copy_bytes(void* to, const void* from, std::size_t count) noexcept {
   }
 }
 
-// The field'th field (1-based) of [from, to) split at every `separator`:
-// its start in *start and its end in *stop, or false when there are fewer.
-// Reads no byte outside the range.
-[[nodiscard]] inline bool find_field_bytes(const char* from, const char* to, char separator,
-                                           long field, const char** start,
-                                           const char** stop) noexcept {
-  const char* field_start = from;
-  long passed = 0;  // separators behind
-  const char* at = from;
-#if defined(__SSE2__)
-  const __m128i wanted = _mm_set1_epi8(separator);
-  for (; to - at >= 16; at += 16) {
-    auto hits = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), wanted)));
-    for (; hits != 0; hits &= hits - 1) {
-      const char* found = at + __builtin_ctz(hits);
-      if (passed == field - 1) {
-        *start = field_start;
-        *stop = found;
-        return true;
-      }
-      ++passed;
-      field_start = found + 1;
-    }
-  }
-#endif
-  for (; at != to; ++at) {
-    if (*at != separator) continue;
-    if (passed == field - 1) {
-      *start = field_start;
-      *stop = at;
-      return true;
-    }
-    ++passed;
-    field_start = at + 1;
-  }
-  if (passed != field - 1) return false;
-  *start = field_start;
-  *stop = to;
-  return true;
+// The first `count` bytes (at most 8) at `bytes` as the high bytes of a
+// word, the rest zero.
+[[nodiscard]] inline std::uint64_t big_endian_word(const std::uint8_t* bytes,
+                                                   std::size_t count) noexcept {
+  std::uint64_t word = 0;
+  std::memcpy(&word, bytes, count);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return word;
 }
 
 }  // namespace quorbel

@@ -1,4 +1,5 @@
-// Building runs and sorting them.
+// Runs: the keys a run is sorted by, their radix sort, and the records the
+// sorted lines become.
 #include "engine/run.h"
 
 #include <algorithm>
@@ -7,6 +8,43 @@
 namespace quorbel {
 
 namespace {
+
+// A line's key while its run is sorted is a 192-bit integer, most
+// significant word first, holding the first KEY_CODE_BYTES of the order code
+// (zero-padded), a bit that says the code goes on beyond them, and where the
+// record starts in the run's store. The store keeps records in input order,
+// so plain integer order of keys is the order of the lines with ties in
+// input order, except among keys whose codes go on and agree on the part
+// held here: those are put in order by their whole codes after the sort.
+constexpr std::size_t KEY_CODE_BYTES = 20;
+constexpr unsigned PLACE_BITS = 31;
+constexpr std::uint64_t PLACE_MASK = (std::uint64_t{1} << PLACE_BITS) - 1;
+constexpr std::uint64_t CODE_GOES_ON = std::uint64_t{1} << PLACE_BITS;
+// The largest store a run may have: every record starts at a place that its
+// PLACE_BITS can hold. A line's record is its text, a header and a code of
+// its version, at most a few times the line's own bytes, newline included.
+constexpr std::size_t MAX_RUN_STORE = std::size_t{1} << PLACE_BITS;
+static_assert(MAX_RUN_INPUT * 32 <= MAX_RUN_STORE);
+static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half of low");
+
+// The key of a line whose code lies at `code`, which has 24 bytes to read,
+// zero past the code's end, as encode_order_code leaves them.
+[[nodiscard]] run_key make_run_key(const std::uint8_t* code, std::size_t length,
+                                   std::size_t place) noexcept {
+  const std::uint64_t goes_on = length > KEY_CODE_BYTES ? CODE_GOES_ON : 0;
+  return {big_endian_word(code, 8), big_endian_word(code + 8, 8),
+          (big_endian_word(code + 16, 8) & ~std::uint64_t{0xFFFFFFFF}) | goes_on | place};
+}
+
+[[nodiscard]] std::size_t place_of(const run_key& key) noexcept {
+  return static_cast<std::size_t>(key.low & PLACE_MASK);
+}
+
+// True when two keys hold the same code bytes and the same "goes on" bit:
+// the same version, unless the codes go on.
+[[nodiscard]] bool same_code_part(const run_key& a, const run_key& b) noexcept {
+  return a.high == b.high && a.middle == b.middle && (a.low ^ b.low) <= PLACE_MASK;
+}
 
 // A run's keys start with room for this many and double.
 constexpr std::size_t FIRST_KEYS = 256;
@@ -118,6 +156,36 @@ bool in_reverse_order(const run_key* first, const run_key* last) noexcept {
   return true;
 }
 
+// Sorts keys by their integer value, then puts the keys whose codes go on
+// beyond the key and tie on it in order by their whole codes, read from the
+// pending records in `store`.
+void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept {
+  // Input that comes sorted, or one version over and over, needs no sort;
+  // input sorted the other way is turned round, and so is each group of
+  // equal versions in it, which then stand in input order again.
+  if (in_order(first, last)) {
+    // already in order
+  } else if (in_reverse_order(first, last)) {
+    std::reverse(first, last);
+    for (run_key* group = first; group != last;) {
+      run_key* end = group + 1;
+      while (end != last && same_code_part(*group, *end)) ++end;
+      std::reverse(group, end);
+      group = end;
+    }
+  } else {
+    sort_integer_keys(first, last);
+  }
+  for (run_key* group = first; group != last;) {
+    run_key* end = group + 1;
+    if ((group->low & CODE_GOES_ON) != 0) {
+      while (end != last && same_code_part(*group, *end)) ++end;
+      if (end - group > 1) order_by_whole_codes(group, end, store);
+    }
+    group = end;
+  }
+}
+
 }  // namespace
 
 bool run_builder::comes_in_order() const noexcept {
@@ -151,33 +219,6 @@ bool run_builder::add_again(std::string_view text) noexcept {
   keys_[keys_.size()] = make_run_key(code_, code_length_, place);
   keys_.resize_within(keys_.size() + 1);
   return true;
-}
-
-void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept {
-  // Input that comes sorted, or one version over and over, needs no sort;
-  // input sorted the other way is turned round, and so is each group of
-  // equal versions in it, which then stand in input order again.
-  if (in_order(first, last)) {
-    // already in order
-  } else if (in_reverse_order(first, last)) {
-    std::reverse(first, last);
-    for (run_key* group = first; group != last;) {
-      run_key* end = group + 1;
-      while (end != last && same_code_part(*group, *end)) ++end;
-      std::reverse(group, end);
-      group = end;
-    }
-  } else {
-    sort_integer_keys(first, last);
-  }
-  for (run_key* group = first; group != last;) {
-    run_key* end = group + 1;
-    if ((group->low & CODE_GOES_ON) != 0) {
-      while (end != last && same_code_part(*group, *end)) ++end;
-      if (end - group > 1) order_by_whole_codes(group, end, store);
-    }
-    group = end;
-  }
 }
 
 bool sort_run(run_builder* built, sorted_run* out) noexcept {

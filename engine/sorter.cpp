@@ -59,8 +59,12 @@ sort_status line_sorter::hold(std::size_t sequence, run_builder* built,
   runs_[slot] = run;
   given_[slot] = true;
   held_ += run_memory(run) + RUN_OVERHEAD;
-  // Over the budget: what can go to disk goes.
-  if (held_ + reserve > options_.memory_budget) return spill();
+  // Over the budget: what can go to disk goes. The reserve is memory that
+  // more input will take, and at most half the budget: so that input whose
+  // runs fit in half of it never goes to disk, however small it is.
+  if (held_ + std::min(reserve, options_.memory_budget / 2) > options_.memory_budget) {
+    return spill();
+  }
   return {};
 }
 
@@ -69,11 +73,12 @@ sort_status line_sorter::merge_into(line_source* const* sources, std::size_t cou
   int error = 0;
   const int fd = open_temporary(options_.temporary_directory, &error);
   if (fd < 0) return temporary_file(error);
-  const merge_result merged = merge_lines(
-      sources, count, fd, {options_.unique, options_.second_thread, options_.piece_bytes});
+  const merge_result merged = merge_lines(sources, count, fd, options_);
   sort_status status;
   if (merged.out_of_memory) {
     status = out_of_memory();
+  } else if (merged.text_changed) {
+    status = {sort_status::problem::text_changed, 0};
   } else if (merged.read_error != 0) {
     status = temporary_file(merged.read_error);
   } else if (merged.write_error != 0) {
@@ -123,7 +128,10 @@ sort_status line_sorter::spill() noexcept {
   ++spills_;
   // Files are merged in tiers, as digits carry: fan_in files that have been
   // through as many merges become one, so every line is written again only
-  // as often as there are tiers, and few files are open at once.
+  // as often as there are tiers. And fewer than fan_in files stay open, so
+  // that a spill and a merge of fan_in files each open one more at most:
+  // when the tiers leave more, the newest half, which are the smallest,
+  // become one.
   for (;;) {
     const std::size_t count = disk_runs_.size();
     if (count < options_.fan_in) break;
@@ -132,8 +140,9 @@ sort_status line_sorter::spill() noexcept {
     for (std::size_t i = count - options_.fan_in; i < count; ++i) {
       same = same && disk_runs_[i].level == level;
     }
-    if (!same) break;
-    const sort_status status = merge_disk_runs(count - options_.fan_in, options_.fan_in);
+    const std::size_t merged =
+        same ? options_.fan_in : std::max<std::size_t>(options_.fan_in / 2, 2);
+    const sort_status status = merge_disk_runs(count - merged, merged);
     if (!status.ok()) return status;
   }
   return {};
@@ -169,8 +178,7 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
   const std::lock_guard<std::mutex> lock(mutex_);
   merge_result merged;
   if (disk_runs_.empty()) {
-    merged = merge_runs(runs_.data(), runs_.size(), fd,
-                        {options_.unique, options_.second_thread, options_.piece_bytes});
+    merged = merge_runs(runs_.data(), runs_.size(), fd, options_);
   } else {
     // Too many files to read at once: the newest, which are the smallest,
     // are merged first, just enough of them to leave fan_in.
@@ -194,14 +202,14 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
     for (std::size_t i = 0; opened && i < runs_.size(); ++i)
       sources[count++] = &memory.add(runs_[i]);
     if (opened) {
-      merged = merge_lines(sources, count, fd,
-                           {options_.unique, options_.second_thread, options_.piece_bytes});
+      merged = merge_lines(sources, count, fd, options_);
     } else {
       merged.out_of_memory = true;
     }
     std::free(sources);
   }
   if (merged.out_of_memory) return out_of_memory();
+  if (merged.text_changed) return {sort_status::problem::text_changed, 0};
   if (merged.read_error != 0) return temporary_file(merged.read_error);
   if (merged.write_error != 0) return {sort_status::problem::output, merged.write_error};
   return {};

@@ -15,38 +15,12 @@
 #include <cstdint>
 #include <mutex>
 
+#include "engine/file_source.h"
 #include "engine/merge.h"
 #include "engine/run.h"
+#include "engine/sort_options.h"
 
 namespace quorbel {
-
-struct sort_options {
-  bool descending = false;
-  // Only the first line, in input order, of each group of equal versions.
-  bool unique = false;
-  // Memory for held lines, in bytes; beyond it they go to temporary files.
-  std::size_t memory_budget = SIZE_MAX;
-  // Where temporary files go.
-  const char* temporary_directory = "/tmp";
-  // Finds the versions of lines read back from temporary files; without
-  // one, nothing goes to disk.
-  const version_finder* finder = nullptr;
-  // Temporary files merged at once, at least 2; tests lower it.
-  std::size_t fan_in = 16;
-  // Merge the output with two threads.
-  bool second_thread = true;
-  // Output bytes in each piece the two threads merge; tests make it tiny.
-  std::size_t piece_bytes = std::size_t{1} << 20;
-};
-
-// What went wrong, if anything; `error` is the errno where there is one.
-struct sort_status {
-  enum class problem { none, out_of_memory, temporary_file, output };
-  problem what = problem::none;
-  int error = 0;
-
-  [[nodiscard]] bool ok() const noexcept { return what == problem::none; }
-};
 
 class line_sorter {
  public:
@@ -59,7 +33,8 @@ class line_sorter {
   // the input, and holds them; the builder is cleared for the next block.
   // Blocks are numbered from 0 in input order and each is given once (an
   // empty one too), in any order and from any thread. `reserve` is memory
-  // the caller holds beside the runs, which the budget leaves room for.
+  // the caller will hold beside the runs while more input is read (0 when
+  // none follows), which the budget leaves room for, up to half of it.
   [[nodiscard]] sort_status hold(std::size_t sequence, run_builder* built,
                                  std::size_t reserve = 0) noexcept;
 

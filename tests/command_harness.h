@@ -74,15 +74,18 @@ outcome run_in_process(const std::vector<std::string>& args, std::string_view in
 }
 
 // How the binary runs. Its standard input is `in_fd` when given, else a
-// pipe that gets `block` `repeat` times and then `input`.
+// pipe that gets `block` `repeat` times and then `input`; with `closed`,
+// the standard descriptors it names are closed instead (0, 1 or 2).
 struct binary_setup {
   std::string input = {};
   std::string block = {};
   std::size_t repeat = 0;
   int in_fd = -1;
   enum class output { memory_file, into_stderr, closed, given } out = output::memory_file;
-  int out_fd = -1;          // with output::given
-  rlim_t memory_limit = 0;  // on address space, when not 0
+  int out_fd = -1;              // with output::given
+  rlim_t memory_limit = 0;      // on address space, when not 0
+  rlim_t descriptor_limit = 0;  // on open descriptors, when not 0
+  std::vector<int> closed = {};
   // When given, feeds the pipe instead of `input`, watching the running
   // binary: it gets the binary's pid, the pipe's end to write (which it may
   // leave open; it is closed after) and the memory file of standard error.
@@ -125,12 +128,15 @@ inline outcome run_binary(const std::vector<std::string>& args, const binary_set
     posix_spawn_file_actions_addclose(&actions, 1);
   }
   posix_spawn_file_actions_adddup2(&actions, err, 2);
+  for (const int fd : setup.closed) posix_spawn_file_actions_addclose(&actions, fd);
   std::vector<std::string> words;
-  if (setup.memory_limit != 0) {
-    // A shell lowers the address-space limit, then becomes the binary.
-    words = {"/bin/sh", "-c",
-             "ulimit -v " + std::to_string(setup.memory_limit / 1024) + " && exec \"$0\" \"$@\""};
-  }
+  // A shell lowers the limits, then becomes the binary.
+  std::string limits;
+  if (setup.memory_limit != 0)
+    limits += "ulimit -v " + std::to_string(setup.memory_limit / 1024) + " && ";
+  if (setup.descriptor_limit != 0)
+    limits += "ulimit -n " + std::to_string(setup.descriptor_limit) + " && ";
+  if (!limits.empty()) words = {"/bin/sh", "-c", limits + "exec \"$0\" \"$@\""};
   words.push_back(QUORBEL_BINARY);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;

@@ -2,6 +2,7 @@
 // standard output, standard error, status}, checked byte for byte. Most rows
 // run in-process; the last ones run the built binary to prove the wiring.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -169,6 +171,8 @@ const std::vector<row>& rows() {
       {{"-S", "1k", "-S", "2M"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
       {{"-S", "3g"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
       {{"-S", "5%"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      // Input that fits the budget never touches the disk, however small.
+      {{"-S", "1K", "-T", "/nonexistent/quorbel"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
       // Distinct versions: the first line, in input order, of each group.
       {{"-u"},
        "1.2.3+b\n1.0.0\n1.2.3\n1.2.3.0\nx\n1.0.0+a\n",
@@ -359,6 +363,61 @@ TEST(mapped_input, survives_a_file_cut_short_under_it) {
   close(fd);
 }
 
+// A regular input file written while it is sorted, read or mapped, its
+// texts copied or left where they lie: never output with status 0. Its time
+// of writing is set in the past first, so that a change shows whatever the
+// clock's grain.
+TEST(command, an_input_file_changed_while_it_is_sorted_is_a_read_error) {
+  std::string text;
+  for (int i = 999; i >= 0; --i)
+    text += "1.0." + std::to_string(i) + " " + std::string(40, 'x') + "\n";
+  const std::string changed = "Read error: input file changed while it was sorted\n";
+  const std::string shrank = "Read error: input file shrank while it was sorted\n";
+  const struct {
+    const char* name;
+    std::function<void(int)> change;
+    std::string err;
+  } changes[] = {
+      {"rewritten in place", [](int fd) { EXPECT_EQ(pwrite(fd, "2", 1, 0), 1); }, changed},
+      {"grown", [](int fd) { EXPECT_EQ(pwrite(fd, "9.9.9\n", 6, 1 << 20), 6); }, changed},
+      {"cut short", [](int fd) { EXPECT_EQ(ftruncate(fd, 100), 0); }, shrank},
+      {"left alone", [](int) {}, ""},
+  };
+  const command_tuning ways[] = {{.map_from = SIZE_MAX},
+                                 {.map_from = 0},
+                                 {.block_bytes = 4096, .map_from = 0, .texts_stay_from = 0}};
+  for (const auto& c : changes) {
+    for (command_tuning tuning : ways) {
+      SCOPED_TRACE(std::string(c.name) + (tuning.map_from == 0 ? ", mapped" : ", read"));
+      const int in = memory_file(text);
+      const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+      ASSERT_EQ(futimens(in, past), 0);
+      const int out = memory_file();
+      const int err = memory_file();
+      tuning.after_reading = [&] { c.change(in); };
+      const char* argv[] = {"quorbel", "-q", nullptr};
+      EXPECT_EQ(run_command(2, argv, {in, out, err}, tuning), c.err.empty() ? 0 : 1);
+      EXPECT_EQ(contents_of(err), c.err);
+      EXPECT_EQ(contents_of(out).size(), c.err.empty() ? text.size() : 0);
+      for (const int fd : {in, out, err}) close(fd);
+    }
+  }
+}
+
+// quorbel < f 1<> f sorts f in place: the output changes the input file,
+// which is no error.
+TEST(command, sorts_a_file_in_place_through_its_own_output) {
+  const int in = memory_file("2.0.0 " + std::string(2000, 'x') + "\n1.0.0\n");
+  const int out = open(("/proc/self/fd/" + std::to_string(in)).c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(out, 0);
+  const int err = memory_file();
+  const char* argv[] = {"quorbel", nullptr};
+  EXPECT_EQ(run_command(1, argv, {in, out, err}, {.map_from = 0, .texts_stay_from = 0}), 0);
+  EXPECT_EQ(contents_of(err), "");
+  EXPECT_EQ(contents_of(in), "1.0.0\n2.0.0 " + std::string(2000, 'x') + "\n");
+  for (const int fd : {in, out, err}) close(fd);
+}
+
 // --- The built binary ------------------------------------------------------
 
 TEST(binary, rows) {
@@ -441,6 +500,44 @@ TEST(binary, a_memory_limit_sorts_through_temporary_files_or_says_out_of_memory)
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "Out of memory\n");
   EXPECT_EQ(refused.status, 1);
+}
+
+// A file mapped under a limit on address space: the mapping and every
+// thread's memory stay inside it, spilling as needed, never out of memory.
+TEST(binary, a_file_under_a_memory_limit_sorts) {
+  if (SANITIZED) GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
+  std::string input;
+  input.reserve(std::size_t{42} << 20);
+  char line[32];
+  for (int i = 0; i < 2500000; ++i) {
+    input.append(line,
+                 static_cast<std::size_t>(std::snprintf(line, sizeof line, "pkg%06d 1.2.3\n", i)));
+  }
+  const int file = memory_file(input);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-k", "2"}, std::vector<std::string>{"-k", "2", "-S", "80M"}}) {
+    SCOPED_TRACE(args.size());
+    ASSERT_EQ(lseek(file, 0, SEEK_SET), 0);
+    const outcome got = run_binary(args, {.in_fd = file, .memory_limit = rlim_t{200000} << 10});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.err, "");
+    EXPECT_TRUE(got.out == input) << "output differs";  // one version: input order
+  }
+  close(file);
+}
+
+// Few descriptors: the merges take as many files at once as may be opened.
+TEST(binary, few_descriptors_merge_fewer_files_at_once) {
+  std::string input, expected;
+  for (int i = 20000; i > 0; --i) input += "1." + std::to_string(i) + ".0 pkg\n";
+  for (int i = 1; i <= 20000; ++i) expected += "1." + std::to_string(i) + ".0 pkg\n";
+  for (const rlim_t descriptors : {rlim_t{12}, rlim_t{9}}) {
+    SCOPED_TRACE(descriptors);
+    const outcome got = run_binary({"-S", "8K"}, {.input = input, .descriptor_limit = descriptors});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.err, "");
+    EXPECT_TRUE(got.out == expected) << "output differs";
+  }
 }
 
 }  // namespace

@@ -136,5 +136,35 @@ TEST(line_sorter, pieces_of_every_size_merge_every_line_once) {
   }
 }
 
+// A text left where it lies must still end with its newline when it is
+// written; one that does not lies in a file that changed under the sort, and
+// the merge says so and writes nothing of it.
+TEST(line_sorter, a_text_changed_where_it_lies_stops_the_output) {
+  const whole_text_finder finder;
+  for (const sort_options& options :
+       {sort_options{.finder = &finder}, sort_options{.finder = &finder, .piece_bytes = 64},
+        sort_options{.finder = &finder, .second_thread = false}}) {
+    SCOPED_TRACE(options.piece_bytes);
+    std::string place;
+    for (int i = 999; i >= 0; --i) place += "1.0." + std::to_string(i) + "\n";
+    run_builder builder(false);
+    builder.texts_may_stay(true);
+    for (std::size_t at = 0; at < place.size();) {
+      const std::size_t end = place.find('\n', at);
+      const std::string_view text(place.data() + at, end - at);
+      ASSERT_TRUE(builder.add(view_of(std::string(text)), text));
+      at = end + 1;
+    }
+    builder.leave_texts(true);
+    line_sorter sorter(options);
+    ASSERT_TRUE(sorter.hold(0, &builder).ok());
+    place[place.find("1.0.500\n") + 7] = '!';  // a newline gone
+    const int out = memory_file();
+    EXPECT_EQ(sorter.write_sorted(out).what, sort_status::problem::text_changed);
+    EXPECT_EQ(contents_of(out).find('!'), std::string::npos);
+    close(out);
+  }
+}
+
 }  // namespace
 }  // namespace quorbel

@@ -233,20 +233,36 @@ TEST(hostile, stray_bytes_anywhere_in_a_version_line) {
   }
 }
 
-TEST(hostile, closed_standard_output_is_a_write_error) {
+// A closed standard input or output is an error at once, before any input
+// is read; with standard error closed the sort goes on, and nothing it opens
+// (a temporary file above all) takes the place of a closed stream.
+TEST(hostile, closed_standard_streams_are_errors_at_once) {
+  std::string many;
+  for (int i = 3000; i > 0; --i) many += "1.0." + std::to_string(i) + (i % 7 == 0 ? "x\n" : "\n");
+  std::string sorted;
+  for (int i = 1; i <= 3000; ++i) {
+    if (i % 7 != 0) sorted += "1.0." + std::to_string(i) + "\n";
+  }
   const struct {
     std::vector<std::string> args;
     std::string in;
+    std::vector<int> closed;
+    std::string out;
     std::string err;
+    int status;
   } cases[] = {
-      {{}, "1.0.0\n", "Write error: Bad file descriptor\n"},
-      {{}, "junk\n2.0.0\n1.0.0\n", "Invalid semver: junk\nWrite error: Bad file descriptor\n"},
-      {{"-h"}, "", "Write error: Bad file descriptor\n"},
+      {{}, "1.0.0\n", {1}, "", "Write error: Bad file descriptor\n", 1},
+      {{}, "junk\n2.0.0\n1.0.0\n", {1}, "", "Write error: Bad file descriptor\n", 1},
+      {{"-h"}, "", {1}, "", "Write error: Bad file descriptor\n", 1},
+      {{}, "1.0.0\n", {0}, "", "Read error: Bad file descriptor\n", 1},
+      {{"-q", "-r"}, "", {0, 1}, "", "Read error: Bad file descriptor\n", 1},
+      {{"-S", "1K"}, many, {2}, sorted, "", 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.in);
-    const outcome got = run_binary(c.args, {.input = c.in, .out = binary_setup::output::closed});
-    EXPECT_EQ(got.status, 1);
+    SCOPED_TRACE(c.in.substr(0, 20) + " closed: " + std::to_string(c.closed.front()));
+    const outcome got = run_binary(c.args, {.input = c.in, .closed = c.closed});
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_TRUE(got.out == c.out) << "output differs";
     EXPECT_EQ(got.err, c.err);
   }
 }

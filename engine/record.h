@@ -1,0 +1,125 @@
+// The record format that runs and merges share: a held line as its order
+// code and its text, one record after another in a run's block. A run is
+// built of pending records, which point to texts still where they were read,
+// and sorted into records, which hold their texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "engine/bytes.h"
+#include "version/internal.h"
+
+namespace quorbel {
+
+// The longest text the engine holds, in bytes before its newline; whoever
+// hands lines to it keeps them this short.
+inline constexpr std::size_t MAX_TEXT_LENGTH = 4095;
+
+// A record in a run's store: the code length and the text length, two bytes
+// each, then the code, then the text with its newline. A line of mapped
+// input may instead stay where it lies, with its newline after it: its
+// record then ends with the text's address, and the top bit of its text
+// length says so.
+inline constexpr std::size_t RECORD_HEADER = 4;
+inline constexpr std::size_t MAX_RECORD = RECORD_HEADER + MAX_ORDER_CODE + MAX_TEXT_LENGTH + 1;
+inline constexpr std::uint32_t TEXT_ELSEWHERE = std::uint32_t{1} << 31;
+inline constexpr std::uint32_t TEXT_LENGTH_MASK = 0x7FFF;
+static_assert(MAX_ORDER_CODE <= UINT16_MAX, "a code length fits its two bytes");
+static_assert(MAX_TEXT_LENGTH + 1 <= TEXT_LENGTH_MASK, "a text length fits its fifteen bits");
+
+// One line as a merge sees it: its order code, and its text with the newline.
+struct line_view {
+  const std::uint8_t* code = nullptr;
+  std::size_t code_length = 0;
+  const char* text = nullptr;
+  std::size_t text_length = 0;
+  bool text_elsewhere = false;  // the record holds where the text is, not the text
+};
+
+// The header of a record, or of a pending record (below): both lengths, and
+// whether the text lies elsewhere, in one word.
+inline void put_header(char* at, std::size_t code_length, std::size_t text_length,
+                       bool elsewhere) noexcept {
+  const auto lengths = static_cast<std::uint32_t>(code_length | text_length << 16) |
+                       (elsewhere ? TEXT_ELSEWHERE : 0);
+  std::memcpy(at, &lengths, RECORD_HEADER);
+}
+
+// Reads the header at `at` into the line.
+inline void read_header(const char* at, line_view* line) noexcept {
+  std::uint32_t lengths = 0;
+  std::memcpy(&lengths, at, RECORD_HEADER);
+  line->code_length = lengths & 0xFFFF;
+  line->text_length = (lengths >> 16) & TEXT_LENGTH_MASK;
+  line->text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
+}
+
+// Writes the record of a line at `at`; the text gets its newline. Returns the
+// record's size.
+inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t code_length,
+                              std::string_view text) noexcept {
+  put_header(at, code_length, text.size() + 1, false);
+  copy_bytes(at + RECORD_HEADER, code, code_length);
+  char* const text_at = at + RECORD_HEADER + code_length;
+  copy_bytes(text_at, text.data(), text.size());
+  text_at[text.size()] = '\n';
+  return RECORD_HEADER + code_length + text.size() + 1;
+}
+
+// Writes the record of a line whose text, newline included, stays at `text`.
+inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t code_length,
+                                 const char* text, std::size_t text_length) noexcept {
+  put_header(at, code_length, text_length, true);
+  copy_bytes(at + RECORD_HEADER, code, code_length);
+  std::memcpy(at + RECORD_HEADER + code_length, &text, sizeof text);
+  return RECORD_HEADER + code_length + sizeof text;
+}
+
+// The line of the record at `at`.
+[[nodiscard]] inline line_view read_record(const char* at) noexcept {
+  line_view line;
+  read_header(at, &line);
+  line.code = reinterpret_cast<const std::uint8_t*>(at + RECORD_HEADER);
+  if (line.text_elsewhere) {
+    std::memcpy(&line.text, at + RECORD_HEADER + line.code_length, sizeof line.text);
+  } else {
+    line.text = at + RECORD_HEADER + line.code_length;
+  }
+  return line;
+}
+
+[[nodiscard]] inline std::size_t record_size(const line_view& line) noexcept {
+  return RECORD_HEADER + line.code_length +
+         (line.text_elsewhere ? sizeof line.text : line.text_length);
+}
+
+// A line while its run is built: the code lengths, the text's place (it
+// still lies where the line was read) and the code. Sorting turns it into a
+// record, the text copied after the code once, or left where it lies when
+// the run leaves texts there and the pending record says it may stay
+// (with TEXT_ELSEWHERE, as in a record).
+inline constexpr std::size_t PENDING_HEADER = RECORD_HEADER + sizeof(const char*);
+
+inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t code_length,
+                               std::string_view text, bool may_stay) noexcept {
+  const char* const where = text.data();
+  put_header(at, code_length, text.size() + 1, may_stay);
+  std::memcpy(at + RECORD_HEADER, &where, sizeof where);
+  copy_bytes(at + PENDING_HEADER, code, code_length);
+  return PENDING_HEADER + code_length;
+}
+
+// The line of a pending record; its text_length counts the newline that the
+// text, where it lies, may not have.
+[[nodiscard]] inline line_view read_pending(const char* at) noexcept {
+  line_view line;
+  read_header(at, &line);
+  std::memcpy(&line.text, at + RECORD_HEADER, sizeof line.text);
+  line.code = reinterpret_cast<const std::uint8_t*>(at + PENDING_HEADER);
+  return line;
+}
+
+}  // namespace quorbel
