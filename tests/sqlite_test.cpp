@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -45,6 +47,16 @@ class database {
     return out;
   }
 
+  // A table t(v TEXT) of the texts, in the order given.
+  void make_table(const std::vector<const char*>& texts) {
+    EXPECT_EQ(query("CREATE TABLE t(v TEXT)"), "");
+    for (const char* text : texts) {
+      EXPECT_EQ(query(text == nullptr ? std::string("INSERT INTO t VALUES (NULL)")
+                                      : std::string("INSERT INTO t VALUES ('") + text + "')"),
+                "");
+    }
+  }
+
  private:
   sqlite3* db_ = nullptr;
 };
@@ -77,38 +89,38 @@ TEST(sqlite_extension, functions_give_these_results) {
   }
 }
 
-// Texts in collation order, inserted in another: the wrapped major first,
-// versions by precedence (ties by bytes, the query's second key), then the
-// texts that are not versions in byte order, a prefix first.
-constexpr const char* COLLATED[] = {
+// Texts in collation order: the wrapped major first, versions by precedence
+// (ties by bytes, the queries' second key), then the texts that are not
+// versions in byte order, a prefix first.
+const std::vector<const char*> COLLATED = {
     "2147483648.0.0", "",           "1.0.0-alpha", "1.0.0-alpha.1", "1.0.0-beta.2",
     "1.0.0-beta.11",  "1.0.0-rc.1", "1.0.0",       "1.2.3",         "1.2.3+b",
     "1.2.3.0",        "1.9.0",      "1.10.0",      "1.0.0 ",        "1.2.x",
     "V1.0.0",         "ab",         "abc",         "v1.0.0"};
 
+std::string lines(const std::vector<const char*>& texts) {
+  std::string out;
+  for (const char* text : texts) out += std::string(text) + "\n";
+  return out;
+}
+
 TEST(sqlite_extension, collates_versions_first_then_other_texts_by_bytes) {
   database db;
-  std::string expected = "NULL\n";  // SQLite puts NULL first, whatever the collation
-  EXPECT_EQ(db.query("CREATE TABLE t(v TEXT)"), "");
-  EXPECT_EQ(db.query("INSERT INTO t VALUES (NULL)"), "");
-  for (std::size_t i = 0; i < std::size(COLLATED); ++i) {
-    expected += std::string(COLLATED[i]) + "\n";
-    const char* text = COLLATED[(i * 7) % std::size(COLLATED)];  // 7 is prime to the count
-    EXPECT_EQ(db.query(std::string("INSERT INTO t VALUES ('") + text + "')"), "");
-  }
-  EXPECT_EQ(db.query("SELECT v FROM t ORDER BY v COLLATE semver, v"), expected);
+  std::vector<const char*> shuffled(COLLATED.rbegin(), COLLATED.rend());
+  std::rotate(shuffled.begin(), shuffled.begin() + 7, shuffled.end());
+  shuffled.push_back(nullptr);
+  db.make_table(shuffled);
+  // SQLite puts NULL first, whatever the collation.
+  EXPECT_EQ(db.query("SELECT v FROM t ORDER BY v COLLATE semver, v"), "NULL\n" + lines(COLLATED));
   // The same order from the key, with the texts that have none last.
   EXPECT_EQ(db.query("SELECT v FROM t WHERE v IS NOT NULL ORDER BY semver_key(v) NULLS LAST, v"),
-            expected.substr(5));
+            lines(COLLATED));
   EXPECT_EQ(db.query("SELECT count(*) FROM t WHERE v = '1.2.3.0' COLLATE semver"), "3\n");
 }
 
 TEST(sqlite_extension, indexes_on_the_key_and_the_collation_serve_the_planner) {
   database db;
-  EXPECT_EQ(db.query("CREATE TABLE t(v TEXT)"), "");
-  for (const char* text : COLLATED) {
-    EXPECT_EQ(db.query(std::string("INSERT INTO t VALUES ('") + text + "')"), "");
-  }
+  db.make_table(COLLATED);
   EXPECT_EQ(db.query("CREATE INDEX by_key ON t(semver_key(v))"), "");
   EXPECT_EQ(db.query("CREATE INDEX by_version ON t(v COLLATE semver)"), "");
   const std::pair<const char*, const char*> plans[] = {
