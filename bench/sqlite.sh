@@ -9,7 +9,7 @@
 #   bench/sqlite.sh [LINES]          default 1000000
 #
 # One sqlite3 process loads the extension, runs each query once to warm the
-# page cache, then runs each pair ROUNDS times (default 7), alternating which
+# page cache, then runs each pair ROUNDS times (default 9), alternating which
 # query of the pair goes first, timed by the shell's .timer. The table gives
 # the medians of wall time and of CPU time (user plus system) and the ratios
 # of the extension's query to SQLite's own. The rows of ORDER BY go to
@@ -24,7 +24,7 @@ export LC_ALL=C
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build/release}
 DATA_DIR=${DATA_DIR:-$ROOT/build/bench-data}
-ROUNDS=${ROUNDS:-7}
+ROUNDS=${ROUNDS:-9}
 SEED=${SEED:-}
 SQLITE3=${SQLITE3:-sqlite3}
 LINES=${1:-1000000}
