@@ -1,7 +1,8 @@
-# What `cmake --install` puts in place: the command and its man page, and
-# the library with its header, a CMake package (find_package(quorbel) gives
-# quorbel::version) and a pkg-config module. Then the settings of the .deb
-# that CPack makes from the same rules.
+# What `cmake --install` puts in place: the command and its man page, the
+# library with its header, a CMake package (find_package(quorbel) gives
+# quorbel::version) and a pkg-config module, and the SQLite extension when
+# it was built. Then the settings of the .deb that CPack makes from the same
+# rules.
 include(CMakePackageConfigHelpers)
 
 set(QUORBEL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/quorbel)
@@ -14,6 +15,10 @@ endif()
 install(TARGETS quorbel_version EXPORT quorbelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The SQLite extension lies beside the library: `.load <libdir>/libquorbel_sqlite`.
+if(TARGET quorbel_sqlite)
+  install(TARGETS quorbel_sqlite LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 # Installed, the public header is quorbel/version.h, next to its export header.
 install(FILES ${PROJECT_SOURCE_DIR}/version/include/quorbel/version.h
               ${PROJECT_BINARY_DIR}/include/quorbel/export.h
@@ -61,6 +66,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "without a valid version, and writes the rest ordered by version precedence."
   "The package also holds its C++ version library, with a CMake package and a"
   "pkg-config module.")
+if(TARGET quorbel_sqlite)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION
+    "\nIts SQLite extension sorts and selects by version inside SQLite databases.")
+endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORBEL_MAINTAINER}")

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/order_code.h"
 #include "engine/source.h"
+#include "version/internal.h"
 
 namespace quorbel {
 

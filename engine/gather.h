@@ -10,9 +10,9 @@
 #include "engine/bytes.h"
 #include "engine/loser_tree.h"
 #include "engine/merge.h"
-#include "engine/order_code.h"
 #include "engine/record.h"
 #include "engine/source.h"
+#include "version/internal.h"
 
 namespace quorbel {
 

@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "engine/bytes.h"
-#include "engine/order_code.h"
 #include "engine/source.h"
+#include "version/internal.h"
 
 namespace quorbel {
 

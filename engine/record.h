@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "engine/bytes.h"
-#include "engine/order_code.h"
+#include "version/internal.h"
 
 namespace quorbel {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "engine/memory.h"
-#include "engine/order_code.h"
 #include "engine/record.h"
+#include "version/internal.h"
 
 namespace quorbel {
 

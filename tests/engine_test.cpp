@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/order_code.h"
 #include "engine/sorter.h"
 #include "tests/version_testing.h"
 
@@ -18,58 +17,10 @@ namespace {
 
 using namespace quorbel::testing;
 
-// Versions of every kind, with many of equal precedence (other builds, a
-// fourth number 0), pre-releases that share long beginnings, whose codes go
-// on beyond the part a key holds, and pre-releases of many empty identifiers.
-std::vector<std::string> sample_versions(unsigned seed, std::size_t count) {
-  version_generator g(seed);
-  const std::string shared = "1.0.0-" + std::string(30, 'a') + ".";
-  std::vector<std::string> texts;
-  while (texts.size() < count) {
-    std::string text;
-    switch (g.below(10)) {
-      case 0: text = shared + g.pick(IDENTIFIERS) + "." + g.pick(IDENTIFIERS); break;
-      case 1: text = "2.0.0-" + std::string(g.below(250), '.'); break;
-      case 2:
-        if (texts.empty()) continue;
-        text = texts[g.below(texts.size())];
-        text = text.substr(0, text.find('+')) + (g.below(2) == 0 ? "+again" : "");
-        break;
-      default: text = g.version(); break;
-    }
-    if (text.size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) continue;
-    texts.push_back(text);
-  }
-  return texts;
-}
-
 version_view view_of(const std::string& text) {
   version_view view;
   EXPECT_EQ(version_parse_view(text, &view), 0) << text;
   return view;
-}
-
-TEST(order_code, orders_exactly_like_version_compare) {
-  const std::vector<std::string> texts = sample_versions(12345, 3000);
-  std::vector<std::vector<std::uint8_t>> up, down;
-  for (const std::string& text : texts) {
-    std::uint8_t code[ORDER_CODE_ROOM];
-    const std::size_t n = encode_order_code(view_of(text), false, code);
-    up.emplace_back(code, code + n);
-    const std::size_t m = encode_order_code(view_of(text), true, code);
-    down.emplace_back(code, code + m);
-  }
-  version_generator g(54321);
-  for (int i = 0; i < 200000; ++i) {
-    const std::size_t a = g.below(texts.size());
-    const std::size_t b = g.below(texts.size());
-    const int expected = version_compare(view_of(texts[a]), view_of(texts[b]));
-    ASSERT_EQ(compare_order_codes(up[a].data(), up[a].size(), up[b].data(), up[b].size()), expected)
-        << texts[a] << " vs " << texts[b];
-    ASSERT_EQ(compare_order_codes(down[a].data(), down[a].size(), down[b].data(), down[b].size()),
-              -expected)
-        << texts[a] << " vs " << texts[b] << " descending";
-  }
 }
 
 // Lines that are versions alone.

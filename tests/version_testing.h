@@ -108,4 +108,72 @@ class version_generator {
   std::mt19937 random_;
 };
 
+// Versions of every kind, with many of equal precedence (other builds, a
+// fourth number 0), pre-releases that share long beginnings, whose codes go
+// on beyond the part a key holds, and pre-releases of many empty identifiers.
+inline std::vector<std::string> sample_versions(unsigned seed, std::size_t count) {
+  version_generator g(seed);
+  const std::string shared = "1.0.0-" + std::string(30, 'a') + ".";
+  std::vector<std::string> texts;
+  while (texts.size() < count) {
+    std::string text;
+    switch (g.below(10)) {
+      case 0: text = shared + g.pick(IDENTIFIERS) + "." + g.pick(IDENTIFIERS); break;
+      case 1: text = "2.0.0-" + std::string(g.below(250), '.'); break;
+      case 2:
+        if (texts.empty()) continue;
+        text = texts[g.below(texts.size())];
+        text = text.substr(0, text.find('+')) + (g.below(2) == 0 ? "+again" : "");
+        break;
+      default: text = g.version(); break;
+    }
+    if (text.size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) continue;
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+// Versions at the edges of the layout: core numbers at the borders of their
+// byte counts, wrapped to negative and saturated; numeric identifiers at 19
+// and 20 digits, beyond 64 bits, with leading zeros and signs; words that a
+// sign starts, or a digit; empty identifiers; identifiers of 40 and more
+// bytes that share their first 20 or differ only in their last.
+inline std::vector<std::string> edge_texts() {
+  const std::string a20(20, 'a');
+  const std::string n45 = "123456789012345678901234567890123456789012345";
+  // clang-format off
+  const std::vector<std::string> cores = {
+      "", "0.0.0", "1.2.3", "01.002.3", "1.2.3.4", "1..3", "1.2.3.4.5", "255.256.65535.65536",
+      "16777215.16777216.1", "2147483647.0.0", "2147483648.0.0", "3000000000.1",
+      "4294967295.4294967296", "99999999999999999999.0.0"};
+  const std::vector<std::string> ids = {
+      "", "0", "00", "1", "01", "9", "10", "255", "256", "65536", "4294967296",
+      "9999999999999999999", "10000000000000000000", "18446744073709551615",
+      "18446744073709551616", "000000000000000000000000000001",
+      n45, n45 + "6", n45.substr(0, 44) + "6",
+      "-1", "-0", "-01", "-18446744073709551616", "-", "--1", "-a", "0-1", "1-",
+      "0a", "a0", "A", "Z", "a", "alpha", "alpha-1",
+      a20, a20 + "a", a20 + "b", a20 + "b.1", a20 + "-", a20.substr(0, 19) + "b"};
+  // clang-format on
+  std::vector<std::string> prereleases;
+  for (const std::string& id : ids) prereleases.push_back("-" + id);
+  for (const char* more :
+       {"-.", "-..", "-a..b", "-.1", "-1.", "-1.a", "-a.1", "-a.b.c", "-1.1.1"}) {
+    prereleases.push_back(more);
+  }
+  std::vector<std::string> texts;
+  for (const std::string& core : cores) {
+    texts.push_back(core);
+    texts.push_back(core + "+build");
+    for (const std::string& pre : prereleases) texts.push_back(core + pre);
+  }
+  // Two identifiers, on one core: any first, two in three seconds.
+  for (const std::string& first : ids) {
+    for (std::size_t j = 0; j < ids.size(); ++j) {
+      if (j % 3 != 2) texts.push_back("1.2.3-" + first + "." + ids[j]);
+    }
+  }
+  return texts;
+}
+
 }  // namespace quorbel::testing

@@ -1,6 +1,6 @@
 // Precedence: the numbers first, then the pre-release; the build never counts.
-// The sort engine encodes this same rule as bytes (engine/order_code.cpp):
-// whoever changes one changes the other; the engine's tests hold them equal.
+// Order keys encode this same rule as bytes (order_key.cpp): whoever changes
+// one changes the other; the tests hold them equal.
 #include <cstring>
 
 #include "version/internal.h"

@@ -89,6 +89,46 @@ struct prerelease_identifier {
 [[nodiscard]] int compare_identifiers(const prerelease_identifier& a,
                                       const prerelease_identifier& b) noexcept;
 
+// --- Order codes -------------------------------------------------------------
+
+// An order code is an order key without its format byte (order_key.cpp has
+// the layout), or, for a descending sort, the same with every bit inverted.
+// The sort engine holds codes: a constant first byte would take one of the
+// few code bytes its sort keys hold.
+//
+// Longest code: 3 + 32 bits a number, the release bit, then a pre-release of
+// at most MAX_VERSION_LENGTH bytes. An identifier of n bytes takes at most
+// 9 (n + 1) bits with its tag (a one-byte word 18, an empty number 7), so a
+// pre-release of p bytes takes at most 9 (p + 1), and the closing tag 2.
+inline constexpr std::size_t MAX_ORDER_CODE =
+    (4 * (3 + 32) + 1 + 9 * (static_cast<std::size_t>(MAX_VERSION_LENGTH) + 1) + 2 + 7) / 8;
+static_assert(MAX_ORDER_CODE + 1 == MAX_ORDER_KEY, "a key is a format byte and a code");
+
+// Room for writing a code: the encoder stores whole words.
+inline constexpr std::size_t ORDER_CODE_ROOM = MAX_ORDER_CODE + 8;
+static_assert(ORDER_CODE_ROOM >= 24);
+
+// Writes the order code of a version whose pre-release holds no zero byte
+// and at most MAX_VERSION_LENGTH bytes (as version_parse_view makes them) to
+// out, which has room for ORDER_CODE_ROOM bytes, and returns its length in
+// bytes (at least 2). The bytes after the code are zero up to the 24th at
+// least, so that the engine can read its keys whole.
+[[nodiscard]] std::size_t encode_order_code(const version_view& version, bool descending,
+                                            std::uint8_t* out) noexcept;
+
+// Room for writing a key: its format byte, and room for its code.
+inline constexpr std::size_t ORDER_KEY_ROOM = 1 + ORDER_CODE_ROOM;
+
+// Writes the order key of a version made by version_parse_view to out, which
+// has room for ORDER_KEY_ROOM bytes, and returns its length: version_order_key
+// without its checks, for callers that write one per row.
+[[nodiscard]] std::size_t encode_order_key(const version_view& version, std::uint8_t* out) noexcept;
+
+// Three-way order of two codes, or of two keys: memcmp order, a shorter one
+// first when it is the start of the other.
+[[nodiscard]] int compare_order_codes(const std::uint8_t* a, std::size_t a_length,
+                                      const std::uint8_t* b, std::size_t b_length) noexcept;
+
 // --- Ranges ------------------------------------------------------------------
 
 [[nodiscard]] int caret_match(const version_record& x, const version_record& y) noexcept;

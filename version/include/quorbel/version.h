@@ -109,6 +109,36 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 [[nodiscard]] QUORBEL_EXPORT int version_le(const version_record& x,
                                             const version_record& y) noexcept;
 
+// --- Order keys --------------------------------------------------------------
+
+// The order key of a version is a byte string whose plain byte order (memcmp,
+// a shorter key first when it is the start of the other) is precedence: keys
+// order as version_compare does, and equal keys mean equal precedence. Any
+// store or engine that sorts bytes then sorts versions: an index of a
+// database, the sort of a distributed engine.
+//
+// Keys are a stored format. The first byte is the format number, and keys
+// compare correctly only with keys of the same format number; a change of
+// the layout takes a new number, never a new meaning for an old one.
+inline constexpr std::uint8_t ORDER_KEY_FORMAT = 1;
+// Longest order key, in bytes; the key of a release takes at most 19.
+inline constexpr std::size_t MAX_ORDER_KEY = 307;
+
+// Room for one order key: its first `length` bytes.
+struct version_key {
+  std::array<std::uint8_t, MAX_ORDER_KEY> bytes;
+  std::size_t length = 0;
+};
+
+// Writes the order key of the version to *key: 0, or -1 with *key unchanged
+// when the pre-release is longer than MAX_VERSION_LENGTH bytes, which only a
+// record or view filled by hand can have. The build and raw text play no
+// part; any bytes are allowed, up to the first zero byte.
+[[nodiscard]] QUORBEL_EXPORT int version_order_key(const version_record& version,
+                                                   version_key* key) noexcept;
+[[nodiscard]] QUORBEL_EXPORT int version_order_key(const version_view& version,
+                                                   version_key* key) noexcept;
+
 // --- Ranges ------------------------------------------------------------------
 
 // 1 when x satisfies the operator op applied to the reference y, else 0.

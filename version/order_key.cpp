@@ -1,10 +1,25 @@
-// Encoding versions into order codes; see order_code.h for the layout.
-#include "engine/order_code.h"
-
+// Order keys and the order codes inside them: a version as bytes whose
+// plain order is its precedence. The rule is version_compare's
+// (compare.cpp): whoever changes one changes the other, and the tests hold
+// them equal over every pair of a few thousand edge texts.
+//
+// Bits of a code, in order, most significant bit of the first byte first:
+// - the four numbers, each a 3-bit class and its significant bytes: class 0
+//   a negative number whole (32 bits), class 1 + n a non-negative one of n
+//   bytes (0 has none); more bytes is a larger number, so the order holds;
+// - one bit: 1 for a release, 0 for a pre-release, which then follows;
+// - per identifier a 2-bit tag, 01 a number, 10 a word, and 00 after the
+//   last one, so that fewer identifiers rank lower and numbers below words.
+//   A number is a sign bit (1 for non-negative) and its magnitude: a 4-bit
+//   count n of bytes (up to 8, for at most 19 digits) and the value in n
+//   bytes, or the count 9, an 8-bit count of digits and 4 bits a digit for a
+//   longer one. A negative number has its magnitude's bits inverted, so the
+//   larger magnitude ranks lower. A word is its bytes and a zero byte.
+// For a descending sort every bit is inverted. The last byte is padded.
+// A key is the format number and the ascending code.
 #include <bit>
 #include <cstring>
 
-#include "engine/bytes.h"
 #include "version/internal.h"
 
 namespace quorbel {
@@ -77,6 +92,9 @@ constexpr std::uint64_t TAG_END = 0, TAG_NUMBER = 1, TAG_WORD = 2;
 constexpr unsigned COUNT_BITS = 4;
 constexpr std::uint64_t LONG_NUMBER = 9;          // the count of a number of 20 digits or more
 constexpr std::size_t LONGEST_SHORT_NUMBER = 19;  // digits that always fit 64 bits
+// A number's digits lie within one identifier of a version text, so their
+// count fits the 8 bits a long number gives it.
+static_assert(MAX_VERSION_LENGTH <= 255, "the digit count of a long number fits 8 bits");
 
 // The code of one of the four numbers: its bits, and how many.
 struct number_code {
@@ -147,6 +165,18 @@ prerelease_identifier classify(std::string_view id) noexcept {
   return {true, false, id.substr(zeros)};
 }
 
+// The key of a version whose pre-release, if any, is cut at its first zero
+// byte already.
+int write_key(const version_view& version, version_key* key) noexcept {
+  if (version.prerelease &&
+      version.prerelease->size() > static_cast<std::size_t>(MAX_VERSION_LENGTH))
+    return -1;
+  std::uint8_t room[ORDER_KEY_ROOM];
+  key->length = encode_order_key(version, room);
+  std::memcpy(key->bytes.data(), room, key->length);
+  return 0;
+}
+
 }  // namespace
 
 std::size_t encode_order_code(const version_view& version, bool descending,
@@ -158,7 +188,8 @@ std::size_t encode_order_code(const version_view& version, bool descending,
     const char* at = version.prerelease->data();
     const char* const end = at + version.prerelease->size();
     for (;;) {
-      const char* const dot = find_byte(at, end, '.');
+      const char* dot = at;
+      while (dot != end && *dot != '.') ++dot;
       const prerelease_identifier id = classify({at, static_cast<std::size_t>(dot - at)});
       if (id.numeric) {
         sink.put(TAG_NUMBER, TAG_BITS);
@@ -184,12 +215,33 @@ std::size_t encode_order_code(const version_view& version, bool descending,
   return length;
 }
 
+std::size_t encode_order_key(const version_view& version, std::uint8_t* out) noexcept {
+  out[0] = ORDER_KEY_FORMAT;
+  return 1 + encode_order_code(version, false, out + 1);
+}
+
 int compare_order_codes(const std::uint8_t* a, std::size_t a_length, const std::uint8_t* b,
                         std::size_t b_length) noexcept {
   const std::size_t common = a_length < b_length ? a_length : b_length;
   const int bytes = common == 0 ? 0 : std::memcmp(a, b, common);
   if (bytes != 0) return bytes < 0 ? -1 : 1;
   return (a_length > b_length) - (a_length < b_length);
+}
+
+int version_order_key(const version_view& version, version_key* key) noexcept {
+  version_view cut = version;
+  if (cut.prerelease) cut.prerelease = until_zero(*cut.prerelease);
+  return write_key(cut, key);
+}
+
+int version_order_key(const version_record& version, version_key* key) noexcept {
+  version_view view;
+  view.major = version.major;
+  view.minor = version.minor;
+  view.patch = version.patch;
+  view.fourth = version.fourth;
+  if (version.prerelease) view.prerelease = until_zero(*version.prerelease);
+  return write_key(view, key);
 }
 
 }  // namespace quorbel
