@@ -185,6 +185,17 @@ TEST(version_satisfies, desugars_the_range_grammar) {
       {"v1 -\t=v2", "2.9.9", 1, 1},
       {"1.2.3-rc - 2", "1.2.3-rc.1", 1, 1},
       {"1 - 2.0.0-rc", "2.0.0-beta", 1, 1},
+      // After an operator, any run of v, = and white space.
+      {"~=1.2", "1.2.9", 1, 1},
+      {"~=1.2", "1.3.0", 0, 0},
+      {">= =1.2.3", "1.2.2", 0, 0},
+      {">==1.2", "1.2.0-rc", 0, 1},
+      {"^ v2", "2.9.0", 1, 1},
+      {"^ v2", "3.0.0", 0, 0},
+      {"==1", "1.5.0", 1, 1},
+      {"<= =v v=1.2", "1.2.9", 1, 1},
+      {"~>= v1.2.3", "1.2.9", 1, 1},
+      {"= v 1 - v= =2", "2.9.0", 1, 1},
       // Pre-releases pass where a comparator names the same four numbers.
       {">=1.2.3-beta.2", "1.2.3-rc.1", 1, 1},
       {">=1.2.3-beta.2", "1.2.4-rc.1", 0, 1},
@@ -226,7 +237,8 @@ TEST(version_range_parse, points_at_the_byte_where_the_text_stops_making_sense) 
   const std::string long_number = "1." + std::string(MAX_COMPONENT_LENGTH + 1, '7');
   const std::string long_version = "v1.2.3-" + std::string(MAX_VERSION_LENGTH, 'a');
   const std::pair<std::string_view, std::size_t> rows[] = {
-      {">=", 2},        {">=>1", 2},       {"==1", 1},          {"<>1", 1},   {"~ >1", 2},
+      {">=", 2},        {">=>1", 2},       {"=>1", 1},          {"<>1", 1},   {"~ >1", 2},
+      {">= =>1", 4},    {"^ v", 3},        {"v =1", 1},         {"1 - v", 5}, {"~=v=x.1", 6},
       {"1..2", 2},      {"1.", 2},         {"1.2a", 3},         {"x1", 1},    {"1.x.3", 4},
       {"1.2.3.4.5", 7}, {"1.2-rc", 3},     {"1.x-rc", 3},       {"1 -", 3},   {"- 1", 0},
       {"1 -2", 3},      {">=1 - 2", 4},    {"1 - 2 - 3", 6},    {"1 | 2", 3}, {"1 ||| 2", 5},

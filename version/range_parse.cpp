@@ -40,6 +40,11 @@ struct reader {
   void skip_spaces() noexcept {
     while (more() && is_space_byte(text[at])) ++at;
   }
+  // What manifests may write between an operator and its version (~=1.2,
+  // >= =1.2.3, ^ v2): any run of 'v', '=' and white space.
+  void skip_version_prefix() noexcept {
+    while (more() && (is_space_byte(text[at]) || text[at] == 'v' || text[at] == '=')) ++at;
+  }
 };
 
 bool is_wildcard(char c) noexcept { return c == 'x' || c == 'X' || c == '*'; }
@@ -220,7 +225,7 @@ void add_hyphen(version_range_alternative* a, const written_version& low,
 // One comparator or hyphen range, at a byte that is not white space.
 bool read_item(reader* r, version_range_alternative* a) {
   const comparison op = read_operator(r);
-  if (op != comparison::none) r->skip_spaces();
+  if (op != comparison::none) r->skip_version_prefix();
   written_version v;
   if (!read_version(r, &v)) return false;
   if (op == comparison::none || op == comparison::eq) {
@@ -229,11 +234,7 @@ bool read_item(reader* r, version_range_alternative* a) {
     if (r->peek() == '-') {  // no comparator starts with '-': a hyphen range
       ++r->at;
       if (r->more() && !is_space_byte(r->peek())) return r->fail(r->at);
-      r->skip_spaces();
-      if (r->peek() == '=') {
-        ++r->at;
-        r->skip_spaces();
-      }
+      r->skip_version_prefix();  // as after '='
       written_version high;
       if (!read_version(r, &high)) return false;
       add_hyphen(a, v, high);

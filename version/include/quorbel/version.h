@@ -123,12 +123,14 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 // A range is parsed once and then tested against many versions. Alternatives
 // are separated by "||"; within one, comparators separated by white space
 // must all hold. A comparator is an optional operator (=, <, <=, >, >=, ^, ~,
-// ~> as ~), optional white space, an optional 'v' and a version of up to four
-// numbers whose parts may be wildcards (x, X, *). Three or four numbers make
-// an exact version (a missing fourth is 0); fewer, or a wildcard, make a
-// partial one that covers every version starting with the numbers written.
-// "A - B" (white space around the '-') is an inclusive hyphen range; an '='
-// before a version means the same as no operator, so "=1 - =2" is one too.
+// ~> as ~) and a version of up to four numbers whose parts may be wildcards
+// (x, X, *). The version may start with a 'v', and after an operator with any
+// run of 'v', '=' and white space, as manifests write them (~=1.2, >= =1.2.3,
+// ^ v2). Three or four numbers make an exact version (a missing fourth is 0);
+// fewer, or a wildcard, make a partial one that covers every version starting
+// with the numbers written. "A - B" (white space around the '-') is an
+// inclusive hyphen range; an '=' before a version means the same as no
+// operator, so "=1 - =2" is one too.
 //
 //   range            means
 //   "" * x X         every version                     also an empty alternative
@@ -148,6 +150,7 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 //   1.2.3 - 2.3.4    >=1.2.3 <=2.3.4
 //   1.2 - 2.3.4      >=1.2.0 <=2.3.4
 //   1.2.3 - 2.3      >=1.2.3 <2.4.0                    * as an end: no bound
+//   ~=1.2 >==1.2.3   ~1.2, >=1.2.3
 //   >=1.2 <3 || ^4   either alternative
 //
 // Upper bounds made by ^, ~, a partial version or a hyphen range compare the
@@ -159,7 +162,7 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 // from a partial version also admits the pre-releases of its first release
 // (1.2 admits 1.2.0-rc). Lower bounds written as full versions never move.
 //
-// Invalid: an operator without a version or followed by another (>=>1, ==1),
+// Invalid: an operator without a version or followed by another (>=>1, =>1),
 // an empty part or letters in a number (1..2, 1.2a), a number after a
 // wildcard (1.x.3), more than four parts (1.2.3.4.5), more than
 // MAX_COMPONENT_LENGTH digits, a pre-release on a partial version (1.2-rc),
