@@ -185,6 +185,13 @@ TEST(version_satisfies, desugars_the_range_grammar) {
       {"v1 -\t=v2", "2.9.9", 1, 1},
       {"1.2.3-rc - 2", "1.2.3-rc.1", 1, 1},
       {"1 - 2.0.0-rc", "2.0.0-beta", 1, 1},
+      // Its low end, full or partial, lets in its first release's pre-releases,
+      // unless it names a pre-release itself.
+      {"16.0.0 - 16.3", "16.0.0-rc.1", 0, 1},
+      {"1.2.3.4 - 2", "1.2.3.4-rc", 0, 1},
+      {"1.2.3.4 - 2", "1.2.3.3", 0, 0},
+      {"1.2.3-rc.2 - 2", "1.2.3-rc.1", 0, 0},
+      {"1.2.3 - 2 >=1.2.3", "1.2.3-rc", 0, 0},
       // After an operator, any run of v, = and white space.
       {"~=1.2", "1.2.9", 1, 1},
       {"~=1.2", "1.3.0", 0, 0},

@@ -200,17 +200,18 @@ void add_comparator(version_range_alternative* a, comparison op, const written_v
   }
 }
 
-// low - high: inclusive at both ends; a partial low end starts at its first
-// release, a partial high end covers every version it starts.
+// low - high: inclusive at both ends; a low end without a pre-release starts
+// at its first release (whose pre-releases pass when let in), a partial high
+// end covers every version it starts.
 void add_hyphen(version_range_alternative* a, const written_version& low,
                 const written_version& high) {
   note_prerelease(a, low);
   note_prerelease(a, high);
   if (low.count > 0) {
-    if (low.partial()) {
-      set_from(a, first_release(low));
-    } else {
+    if (low.prerelease) {
       set_lower(a, low, true);
+    } else {
+      set_from(a, first_release(low));
     }
   }
   if (high.count > 0) {

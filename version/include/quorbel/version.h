@@ -159,8 +159,9 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 // when one of its comparators is written with a pre-release on the same four
 // numbers (>=1.2.3-beta admits 1.2.3-rc, not 1.2.4-rc), unless the caller lets
 // pre-releases in: then only precedence decides, and each lower bound made
-// from a partial version also admits the pre-releases of its first release
-// (1.2 admits 1.2.0-rc). Lower bounds written as full versions never move.
+// from a partial version, or by the low end of a hyphen range written without
+// a pre-release, also admits the pre-releases of its first release (1.2 and
+// 1.2.0 - 2 admit 1.2.0-rc). Other full lower bounds (>=1.2.0) never move.
 //
 // Invalid: an operator without a version or followed by another (>=>1, =>1),
 // an empty part or letters in a number (1..2, 1.2a), a number after a
@@ -180,9 +181,9 @@ struct version_range_alternative {
   bool lower_inclusive = true;
   std::optional<version_record> upper;
   bool upper_inclusive = true;
-  // Numbers at least these, set by partial versions; the pre-releases of
-  // exactly these numbers pass only when pre-releases are let in. The numbers
-  // are widened, so the release after 2147483647 exists.
+  // Numbers at least these, set by partial versions and the low ends of
+  // hyphen ranges; the pre-releases of exactly these numbers pass only when
+  // pre-releases are let in. Widened, so the release after 2147483647 exists.
   std::optional<std::array<std::int64_t, 4>> from;
   // Numbers below these, whatever the pre-release.
   std::optional<std::array<std::int64_t, 4>> below;
