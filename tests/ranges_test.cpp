@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tests/version_testing.h"
 #include "version/internal.h"
@@ -263,6 +265,100 @@ TEST(version_range_parse, points_at_the_byte_where_the_text_stops_making_sense) 
     // The range parsed before is still there.
     EXPECT_EQ(range.alternatives.size(), 1U);
     EXPECT_EQ(version_satisfies(testing::parsed("1.2.3"), range), 1);
+  }
+}
+
+// Comparators and hyphen ranges over a few small numbers, so that thousands
+// of alternatives overlap, touch, repeat and name pre-releases.
+class range_generator {
+ public:
+  explicit range_generator(unsigned seed) : random_(seed) {}
+
+  std::string version(bool wildcards) {
+    static const char* const PARTS[] = {"0", "1", "2", "3", "x"};
+    const std::size_t count = 1 + below(4);
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+      const bool wild = text.find('x') != std::string::npos;  // then only wildcards
+      text += std::string(i == 0 ? "" : ".") + PARTS[wild ? 4 : below(wildcards ? 5 : 4)];
+    }
+    if (count >= 3 && text.find('x') == std::string::npos && below(3) == 0) {
+      static const char* const PRERELEASES[] = {"rc", "rc.1", "rc.2", "0", "", "-1"};
+      text += std::string("-") + PRERELEASES[below(6)];
+    }
+    return text;
+  }
+
+  std::string alternative() {
+    static const char* const OPERATORS[] = {"", "=", "<", "<=", ">", ">=", "^", "~"};
+    if (below(8) == 0) return below(2) == 0 ? "*" : "";
+    if (below(5) == 0) return version(true) + " - " + version(true);
+    std::string text = OPERATORS[below(8)] + version(true);
+    if (below(3) == 0) text += std::string(" ") + OPERATORS[below(8)] + version(true);
+    return text;
+  }
+
+ private:
+  std::size_t below(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_);
+  }
+  std::mt19937 random_;
+};
+
+version_range parsed_range(std::string_view text) {
+  version_range range;
+  EXPECT_EQ(version_range_parse(text, &range, nullptr), 0) << text;
+  return range;
+}
+
+TEST(version_satisfies, thousands_of_alternatives_keep_the_law_of_the_union) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    range_generator generate(seed);
+    std::string text;
+    std::vector<version_range> alternatives;
+    for (int i = 0; i < 2000; ++i) {
+      const std::string alternative = generate.alternative();
+      text += (i == 0 ? "" : " || ") + alternative;
+      alternatives.push_back(parsed_range(alternative));
+    }
+    const version_range range = parsed_range(text);
+    version_range walked = range;  // matched alternative by alternative
+    walked.index.reset();
+    for (int i = 0; i < 400; ++i) {
+      version_view v;
+      const std::string version_text = generate.version(false);
+      ASSERT_EQ(version_parse_view(version_text, &v), 0);
+      for (int let_in = 0; let_in <= 1; ++let_in) {
+        SCOPED_TRACE(version_text + (let_in ? " let in" : ""));
+        int any = 0;
+        for (const version_range& one : alternatives) any |= version_satisfies(v, one, let_in);
+        EXPECT_EQ(version_satisfies(v, range, let_in), any);
+        EXPECT_EQ(version_satisfies(v, walked, let_in), any);
+      }
+    }
+  }
+}
+
+TEST(version_satisfies, equal_alternatives_count_once_and_exact_ones_are_searched) {
+  std::string everything = "*";
+  for (int i = 0; i < 60000; ++i) everything += " || *";
+  const version_range all = parsed_range(everything);
+  EXPECT_EQ(all.index->spans.size(), 1U);
+  EXPECT_EQ(version_satisfies(testing::parsed("7.0.0"), all), 1);
+  EXPECT_EQ(version_satisfies(testing::parsed("7.0.0-rc"), all), 0);
+  EXPECT_EQ(version_satisfies(testing::parsed("7.0.0-rc"), all, 1), 1);
+
+  std::string exact;
+  for (int i = 0; i < 10000; i += 2) exact += "1.0." + std::to_string(i) + " || ";
+  const version_range even = parsed_range(exact + "2.0.0-rc.1");
+  const std::pair<std::string_view, int> rows[] = {
+      {"1.0.0", 1}, {"1.0.1", 0},      {"1.0.9998+b", 1}, {"1.0.9998.1", 0}, {"1.0.10000", 0},
+      {"0.9.0", 0}, {"2.0.0-rc.1", 1}, {"2.0.0-rc.2", 0}, {"1.0.2-rc", 0},   {"1.0.4.0", 1},
+  };
+  for (const auto& [version, expected] : rows) {
+    SCOPED_TRACE(std::string(version));
+    EXPECT_EQ(version_satisfies(testing::parsed(version), even), expected);
   }
 }
 

@@ -248,6 +248,9 @@ bool read_item(reader* r, version_range_alternative* a) {
 }
 
 bool read_range(reader* r, version_range* range) {
+  std::size_t bars = 0;  // room for every alternative at once: no copies as they come
+  for (char c : r->text) bars += c == '|' ? 1 : 0;
+  range->alternatives.reserve(bars / 2 + 1);
   range->alternatives.emplace_back();
   for (;;) {
     r->skip_spaces();
@@ -273,6 +276,7 @@ int version_range_parse(std::string_view text, version_range* range,
   try {
     version_range parsed;
     if (read_range(&r, &parsed)) {
+      parsed.index = index_alternatives(parsed.alternatives);
       *range = std::move(parsed);  // moving vectors allocates nothing
       stopped = r.text.size();
       result = 0;

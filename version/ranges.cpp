@@ -25,8 +25,9 @@ int precedence(const Version& v, const version_record& bound) noexcept {
   return compare_prerelease(prerelease_of(v), prerelease_of(bound));
 }
 
+// A range built by hand, without an index: each alternative in turn.
 template <typename Version>
-int satisfies(const Version& v, const version_range& range, bool prereleases) noexcept {
+int walk(const Version& v, const version_range& range, bool prereleases) noexcept {
   const std::array<std::int32_t, 4> exact{v.major, v.minor, v.patch, v.fourth};
   const std::array<std::int64_t, 4> numbers{v.major, v.minor, v.patch, v.fourth};
   // Held back unless pre-releases are let in or a comparator names this release.
@@ -51,6 +52,13 @@ int satisfies(const Version& v, const version_range& range, bool prereleases) no
     return 1;
   }
   return 0;
+}
+
+template <typename Version>
+int satisfies(const Version& v, const version_range& range, bool prereleases) noexcept {
+  if (!range.index) return walk(v, range, prereleases);
+  return index_satisfies(*range.index, {v.major, v.minor, v.patch, v.fourth}, prerelease_of(v),
+                         prereleases);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -192,9 +193,14 @@ struct version_range_alternative {
 };
 
 // A parsed range: satisfied when one of its alternatives is. One that was
-// never parsed has no alternative and matches nothing.
+// never parsed has no alternative and matches nothing. The parse also merges
+// the alternatives into an index that matching searches, so that its time
+// hardly grows with their number; without one (a range built by hand, or
+// after index.reset()), matching walks the alternatives.
+struct version_range_index;  // the library's own
 struct version_range {
   std::vector<version_range_alternative> alternatives;
+  std::shared_ptr<const version_range_index> index;  // shared by copies, never changed
 };
 
 // Parses the text into *range: 0, or -1 with *range unchanged when the text is
