@@ -224,6 +224,12 @@ TEST(version_satisfies, desugars_the_range_grammar) {
       {"1||3", "3.1.0", 1, 1},
       {"^1 || ^2.0.0-rc", "1.5.0-rc", 0, 1},
       {"<1 || >=2.0.0-rc", "2.0.0-rc.2", 1, 1},
+      // A union never loses what one of its members admits: * holds
+      // pre-releases back, and the other alternative still lets its own in.
+      {"^1.2.3-rc.1 || *", "1.2.3-rc.2", 1, 1},
+      {"* || ^1.2.3-rc.1", "1.2.4-rc.1", 0, 1},
+      {"|| >=1.2.3-rc.1 <1.2.3-rc.5", "1.2.3-rc.4", 1, 1},
+      {"|| >=1.2.3-rc.1 <1.2.3-rc.5", "1.2.3-rc.5", 0, 1},
       {std::string_view(">=2\0 <1", 7), "2.0.0", 1, 1},
   };
   for (const satisfies_row& row : rows) {

@@ -163,6 +163,8 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
 // from a partial version, or by the low end of a hyphen range written without
 // a pre-release, also admits the pre-releases of its first release (1.2 and
 // 1.2.0 - 2 admit 1.2.0-rc). Other full lower bounds (>=1.2.0) never move.
+// Alternatives are a union: none takes away what another admits, so
+// ^1.2.3-rc.1 || * admits 1.2.3-rc.2, which * alone holds back.
 //
 // Invalid: an operator without a version or followed by another (>=>1, =>1),
 // an empty part or letters in a number (1..2, 1.2a), a number after a
