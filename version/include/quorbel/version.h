@@ -5,7 +5,17 @@
 // exactly -1, 0 or 1; tests return 1 for true and 0 for false; operations
 // that can fail return -1 on failure. Nothing here throws, and every text
 // ends at its first zero byte, whatever the length of the view passed in.
+//
+// Threads: there is no shared state. Any operation may run in several threads
+// at once on different objects, and on the same objects when none of the calls
+// writes to them: one parsed range, for one, may be matched from every thread.
 #pragma once
+
+#if (defined(_MSVC_LANG) ? _MSVC_LANG : __cplusplus) <= 201703L
+#error "quorbel/version.h needs C++20: compile with -std=c++20 (or /std:c++20) or later."
+#endif
+// The rest only where it compiles, so that the sentence above stands alone.
+#if (defined(_MSVC_LANG) ? _MSVC_LANG : __cplusplus) > 201703L
 
 #include <array>
 #include <compare>
@@ -268,3 +278,5 @@ QUORBEL_EXPORT void version_bump_patch(version_record* record) noexcept;
 QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_record& record);
 
 }  // namespace quorbel
+
+#endif  // C++20
