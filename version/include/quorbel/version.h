@@ -90,6 +90,10 @@ struct version_view {
 [[nodiscard]] QUORBEL_EXPORT int version_parse_view(std::string_view text,
                                                     version_view* view) noexcept;
 
+// The text without the 'v' or 'V' of a tag when a digit follows it (v1.2.3
+// gives 1.2.3), else the text itself: what the command's -l takes away.
+[[nodiscard]] QUORBEL_EXPORT std::string_view version_skip_v(std::string_view text) noexcept;
+
 // Marks the record's three texts absent, releasing their memory; the numbers
 // stay. Releasing a released record does nothing.
 QUORBEL_EXPORT void version_release(version_record* record) noexcept;
