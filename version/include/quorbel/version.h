@@ -265,6 +265,36 @@ QUORBEL_EXPORT void version_bump_major(version_record* record) noexcept;
 QUORBEL_EXPORT void version_bump_minor(version_record* record) noexcept;
 QUORBEL_EXPORT void version_bump_patch(version_record* record) noexcept;
 
+// The steps of version_increment.
+enum class version_step { major, minor, patch, premajor, preminor, prepatch, prerelease };
+
+// Moves the record to the next version of a kind, as package managers
+// increment versions (the bumps above add 1 to one number and keep the rest).
+// major, minor and patch add 1 to their number and clear those after it, but
+// take a pre-release of such a release to the release itself (2.0.0-rc.1 by
+// major, 1.2.0-rc.1 by minor, 1.2.3-rc.1 by patch); premajor, preminor and
+// prepatch add 1 the same way and start the release's pre-releases at 0;
+// prerelease adds 1 to the last number of a pre-release (appends .0 when none
+// is a number) and acts as prepatch on a release. An identifier names the
+// pre-release: rc gives rc.0, unless the pre-release is rc and a number
+// already. The build and raw become absent.
+//
+//   step           1.2.3      1.2.3.4    1.2.3-rc.1  1.2.0-rc.1  with rc, on 1.2.3
+//   major          2.0.0      2.0.0      2.0.0       2.0.0       2.0.0
+//   minor          1.3.0      1.3.0      1.3.0       1.2.0       1.3.0
+//   patch          1.2.4      1.2.4      1.2.3       1.2.0       1.2.4
+//   premajor       2.0.0-0    2.0.0-0    2.0.0-0     2.0.0-0     2.0.0-rc.0
+//   preminor       1.3.0-0    1.3.0-0    1.3.0-0     1.3.0-0     1.3.0-rc.0
+//   prepatch       1.2.4-0    1.2.4-0    1.2.4-0     1.2.1-0     1.2.4-rc.0
+//   prerelease     1.2.4-0    1.2.4-0    1.2.3-rc.2  1.2.0-rc.2  1.2.4-rc.0
+//
+// Returns 0, or -1 with the record unchanged when a number would pass
+// 2147483647, the identifier is not letters, digits and '-', the result would
+// not rank above the version (1.2.3-rc.1 by prerelease with beta) or memory
+// runs out. Numbers in a pre-release grow without limit (rc.99 gives rc.100).
+[[nodiscard]] QUORBEL_EXPORT int version_increment(version_record* record, version_step step,
+                                                   std::string_view identifier = {}) noexcept;
+
 // --- C++ operators -----------------------------------------------------------
 
 // Records compare by precedence, through version_compare, so they sort with
