@@ -3,8 +3,9 @@
 //
 // Results follow one convention throughout: three-way comparisons return
 // exactly -1, 0 or 1; tests return 1 for true and 0 for false; operations
-// that can fail return -1 on failure. Nothing here throws, and every text
-// ends at its first zero byte, whatever the length of the view passed in.
+// that can fail return -1 on failure. Nothing here throws (std::format, as
+// ever, does when memory runs out), and every text ends at its first zero
+// byte, whatever the length of the view passed in.
 //
 // Threads: there is no shared state. Any operation may run in several threads
 // at once on different objects, and on the same objects when none of the calls
@@ -19,6 +20,7 @@
 
 #include <array>
 #include <compare>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -27,6 +29,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#if __has_include(<format>)
+#include <format>
+#include <new>
+#endif
 
 #include "quorbel/export.h"  // generated: QUORBEL_EXPORT marks the public operations
 
@@ -123,6 +129,11 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
                                             const version_record& y) noexcept;
 [[nodiscard]] QUORBEL_EXPORT int version_le(const version_record& x,
                                             const version_record& y) noexcept;
+
+// A hash of the precedence: versions that version_compare finds equal hash
+// alike (1.2.3+a and 1.2.3.0, 1.0.0-rc.07 and 1.0.0-rc.7). Fixed, not seeded.
+[[nodiscard]] QUORBEL_EXPORT std::size_t version_hash(const version_record& version) noexcept;
+[[nodiscard]] QUORBEL_EXPORT std::size_t version_hash(const version_view& version) noexcept;
 
 // --- Ranges ------------------------------------------------------------------
 
@@ -244,6 +255,7 @@ struct version_range {
 // 1.2.3-rc+b. Texts of any length render whole. Returns 0, or -1 when memory
 // runs out (the destination then holds what it held before).
 QUORBEL_EXPORT int version_render(const version_record& record, std::string* destination) noexcept;
+QUORBEL_EXPORT int version_render(const version_view& view, std::string* destination) noexcept;
 
 // The numbers written one after another without separators (leading zero
 // numbers left out) and read as a decimal integer, plus the byte sums of the
@@ -295,7 +307,10 @@ enum class version_step { major, minor, patch, premajor, preminor, prepatch, pre
 [[nodiscard]] QUORBEL_EXPORT int version_increment(version_record* record, version_step step,
                                                    std::string_view identifier = {}) noexcept;
 
-// --- C++ operators -----------------------------------------------------------
+// --- C++ conveniences --------------------------------------------------------
+
+// Thin layers over the calls above: operators, hashing and formatting, each
+// doing what the call it stands on does.
 
 // Records compare by precedence, through version_compare, so they sort with
 // std::sort and std::ranges::sort and serve as std::map keys. Equal precedence
@@ -310,7 +325,79 @@ enum class version_step { major, minor, patch, premajor, preminor, prepatch, pre
 // Writes the text version_render makes (1.2.3.4-rc+b as 1.2.3-rc+b). When
 // memory runs out it writes nothing and sets badbit on the stream.
 QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_record& record);
+QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_view& view);
+
+// A view of the record, valid while the record lives and its texts stay.
+[[nodiscard]] inline version_view version_view_of(const version_record& record) noexcept {
+  const auto view = [](const std::optional<std::string>& text) {
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+  };
+  return {record.major,    record.minor,       record.patch,
+          record.fourth,   view(record.build), view(record.prerelease),
+          view(record.raw)};
+}
+
+// Views compare by precedence too, with views and with records (either side).
+[[nodiscard]] inline bool operator==(const version_view& x, const version_view& y) noexcept {
+  return version_compare(x, y) == 0;
+}
+[[nodiscard]] inline std::weak_ordering operator<=>(const version_view& x,
+                                                    const version_view& y) noexcept {
+  return version_compare(x, y) <=> 0;
+}
+[[nodiscard]] inline bool operator==(const version_view& x, const version_record& y) noexcept {
+  return version_compare(x, version_view_of(y)) == 0;
+}
+[[nodiscard]] inline std::weak_ordering operator<=>(const version_view& x,
+                                                    const version_record& y) noexcept {
+  return version_compare(x, version_view_of(y)) <=> 0;
+}
+
+// The text version_render makes; empty when memory runs out.
+[[nodiscard]] inline std::string to_string(const version_record& record) noexcept {
+  std::string text;
+  if (version_render(record, &text) != 0) return {};
+  return text;
+}
+[[nodiscard]] inline std::string to_string(const version_view& view) noexcept {
+  std::string text;
+  if (version_render(view, &text) != 0) return {};
+  return text;
+}
 
 }  // namespace quorbel
+
+// Records and views hash by version_hash, which agrees with ==, so they serve
+// as keys of unordered containers.
+namespace std {
+template <>
+struct hash<quorbel::version_record> {
+  size_t operator()(const quorbel::version_record& v) const noexcept {
+    return quorbel::version_hash(v);
+  }
+};
+template <>
+struct hash<quorbel::version_view> {
+  size_t operator()(const quorbel::version_view& v) const noexcept {
+    return quorbel::version_hash(v);
+  }
+};
+
+#if defined(__cpp_lib_format)
+// std::format writes records and views as operator<< does, with the width,
+// fill and alignment of a text ({:>12}). Like std::format itself, it throws
+// std::bad_alloc when memory runs out.
+template <typename Version>
+requires same_as<Version, quorbel::version_record> || same_as<Version, quorbel::version_view>
+struct formatter<Version> : formatter<string_view> {
+  template <typename Context>
+  auto format(const Version& version, Context& context) const {
+    string text;
+    if (quorbel::version_render(version, &text) != 0) throw bad_alloc();
+    return formatter<string_view>::format(text, context);
+  }
+};
+#endif
+}  // namespace std
 
 #endif  // C++20
