@@ -4,6 +4,7 @@
 #include <compare>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -160,6 +161,41 @@ TEST(version_record_operators, stream_writes_the_rendered_text) {
               std::format("[{:>12}]", std::string(expected)));
 #endif
   }
+}
+
+TEST(version_parse, returns_the_version_or_nothing) {
+  const struct {
+    std::string_view text;
+    version_syntax syntax;
+    std::optional<std::string_view> rendered;
+  } rows[] = {
+      {"1.2.3-rc+b", version_syntax::strict, "1.2.3-rc+b"},
+      {"1.2", version_syntax::strict, "1.2.0"},
+      {"", version_syntax::strict, "0.0.0"},
+      {"1.2.x", version_syntax::strict, std::nullopt},
+      {"v1.2.3", version_syntax::strict, std::nullopt},
+      {"v1.2.3", version_syntax::loose, "1.2.3"},
+      {"V2-rc", version_syntax::loose, "2.0.0-rc"},
+      {"v-1", version_syntax::loose, std::nullopt},
+      {"vv1", version_syntax::loose, std::nullopt},
+      {"1.2.3", version_syntax::loose, "1.2.3"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.text) + (row.syntax == version_syntax::loose ? " loose" : ""));
+    const std::optional<version_record> record = version_parse(row.text, row.syntax);
+    const std::optional<version_view> view = version_parse_view(row.text, row.syntax);
+    ASSERT_EQ(record.has_value(), row.rendered.has_value());
+    ASSERT_EQ(view.has_value(), row.rendered.has_value());
+    if (!row.rendered) continue;
+    EXPECT_EQ(to_string(*record), *row.rendered);
+    EXPECT_EQ(to_string(*view), *row.rendered);
+  }
+}
+
+TEST(version_record_operators, stream_output_chains) {
+  std::ostringstream out;
+  out << '[' << parsed("1.0.0-rc.1") << ", " << parsed("2.0.0+x") << ']';
+  EXPECT_EQ(out.str(), "[1.0.0-rc.1, 2.0.0+x]");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "tests/version_testing.h"
@@ -365,6 +366,55 @@ TEST(version_satisfies, equal_alternatives_count_once_and_exact_ones_are_searche
   for (const auto& [version, expected] : rows) {
     SCOPED_TRACE(std::string(version));
     EXPECT_EQ(version_satisfies(testing::parsed(version), even), expected);
+  }
+}
+
+TEST(version_satisfies, takes_texts_in_one_call) {
+  const struct {
+    std::string_view version, range;
+    bool let_in;
+    int expected;
+  } rows[] = {
+      {"1.4.0", "^1.2 || >=3", false, 1}, {"1.4.0-rc.1", "^1.2", false, 0},
+      {"1.4.0-rc.1", "^1.2", true, 1},    {"v1.4.0", "^1.2", false, 0},
+      {"1.4.0", ">=1 <", false, 0},       {"1.4.0", "", false, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.version) + " in '" + std::string(row.range) + "'");
+    EXPECT_EQ(version_satisfies(row.version, row.range, row.let_in), row.expected);
+  }
+  // A bool flag answers with a bool; an int one as ever.
+  const version_range range = parsed_range("^1.2");
+  const version_view v = *version_parse_view("1.4.0-rc.1");
+  static_assert(std::is_same_v<decltype(version_satisfies(v, range, true)), bool>);
+  static_assert(std::is_same_v<decltype(version_satisfies(v, range, 1u)), int>);
+  EXPECT_TRUE(version_satisfies(v, range, true));
+  EXPECT_FALSE(version_satisfies(testing::parsed("1.4.0-rc.1"), range, false));
+}
+
+TEST(version_max_satisfying, finds_the_first_highest_and_lowest) {
+  const std::vector<std::string> texts = {"1.2.3", "junk",    "1.4.0-rc.1", "1.3.0+a",
+                                          "2.0.0", "1.3.0+b", "1.1.0",      "1.2.3.0+c"};
+  std::vector<version_record> records;
+  for (const std::string& text : texts) {
+    records.push_back(
+        version_parse(text).value_or(version_record{9, 0, 0, 0, {}, {}, {}}));  // junk: 9.0.0
+  }
+  const char* const pointers[] = {"2.0.0", "1.9.0-rc.1", "1.5.0", "x"};
+  const version_range caret = parsed_range("^1.2");
+  const version_range none = parsed_range("<1");
+  const auto at = [](auto& versions, auto found) {
+    return static_cast<long>(std::distance(std::begin(versions), found));
+  };
+  for (bool let_in : {false, true}) {
+    SCOPED_TRACE(let_in ? "let in" : "held back");
+    EXPECT_EQ(at(texts, version_max_satisfying(texts, caret, let_in)), let_in ? 2 : 3);
+    EXPECT_EQ(at(records, version_max_satisfying(records, caret, let_in)), let_in ? 2 : 3);
+    EXPECT_EQ(at(texts, version_min_satisfying(texts, caret, let_in)), 0);
+    EXPECT_EQ(at(records, version_min_satisfying(records, caret, let_in)), 0);
+    EXPECT_EQ(at(pointers, version_max_satisfying(pointers, caret, let_in)), let_in ? 1 : 2);
+    EXPECT_TRUE(version_max_satisfying(texts, none, let_in) == texts.end());
+    EXPECT_TRUE(version_min_satisfying(records, none, let_in) == records.end());
   }
 }
 

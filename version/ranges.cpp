@@ -103,4 +103,13 @@ int version_satisfies(const version_view& version, const version_range& range,
   return satisfies(version, range, include_prereleases != 0);
 }
 
+int version_satisfies(std::string_view version, std::string_view range,
+                      bool include_prereleases) noexcept {
+  version_view view;
+  version_range parsed;
+  if (version_parse_view(version, &view) != 0) return 0;
+  if (version_range_parse(range, &parsed, nullptr) != 0) return 0;
+  return satisfies(view, parsed, include_prereleases);
+}
+
 }  // namespace quorbel

@@ -24,10 +24,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 #if __has_include(<format>)
 #include <format>
@@ -248,6 +250,12 @@ struct version_range {
                                                    const version_range& range,
                                                    int include_prereleases = 0) noexcept;
 
+// In one call, whether the version text satisfies the range text: 1 or 0, and
+// 0 too when either text is invalid or memory runs out. To test many
+// versions, or to tell those cases apart, parse the range once.
+[[nodiscard]] QUORBEL_EXPORT int version_satisfies(std::string_view version, std::string_view range,
+                                                   bool include_prereleases = false) noexcept;
+
 // --- Rendering and value -----------------------------------------------------
 
 // Appends major.minor.patch, then -prerelease and +build where present, to
@@ -309,8 +317,9 @@ enum class version_step { major, minor, patch, premajor, preminor, prepatch, pre
 
 // --- C++ conveniences --------------------------------------------------------
 
-// Thin layers over the calls above: operators, hashing and formatting, each
-// doing what the call it stands on does.
+// Thin layers over the calls above: values instead of out-parameters,
+// operators, hashing, formatting and searches, each doing what the call it
+// stands on does.
 
 // Records compare by precedence, through version_compare, so they sort with
 // std::sort and std::ranges::sort and serve as std::map keys. Equal precedence
@@ -353,6 +362,27 @@ QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_view& v
   return version_compare(x, version_view_of(y)) <=> 0;
 }
 
+// How the parses below read a text: as version_parse does, or loose, first
+// taking away a tag's v (version_skip_v, the command's -l).
+enum class version_syntax { strict, loose };
+
+// The version the text holds, or nothing when it holds none (or memory runs
+// out). Numbers the text does not give are 0. The view's texts lie in `text`.
+[[nodiscard]] inline std::optional<version_record> version_parse(
+    std::string_view text, version_syntax syntax = version_syntax::strict) noexcept {
+  version_record record;
+  if (syntax == version_syntax::loose) text = version_skip_v(text);
+  if (version_parse(text, &record) != 0) return std::nullopt;
+  return record;
+}
+[[nodiscard]] inline std::optional<version_view> version_parse_view(
+    std::string_view text, version_syntax syntax = version_syntax::strict) noexcept {
+  version_view view;
+  if (syntax == version_syntax::loose) text = version_skip_v(text);
+  if (version_parse_view(text, &view) != 0) return std::nullopt;
+  return view;
+}
+
 // The text version_render makes; empty when memory runs out.
 [[nodiscard]] inline std::string to_string(const version_record& record) noexcept {
   std::string text;
@@ -363,6 +393,61 @@ QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_view& v
   std::string text;
   if (version_render(view, &text) != 0) return {};
   return text;
+}
+
+// version_satisfies with a bool flag, answering with a bool. Only a bool
+// picks it: an int flag still calls the function above.
+template <typename Version, std::same_as<bool> Flag>
+requires std::same_as<Version, version_record> || std::same_as<Version, version_view>
+[[nodiscard]] bool version_satisfies(const Version& version, const version_range& range,
+                                     Flag include_prereleases) noexcept {
+  return version_satisfies(version, range, include_prereleases ? 1 : 0) == 1;
+}
+
+namespace detail {
+inline std::optional<version_view> version_in(std::string_view text) noexcept {
+  return version_parse_view(text);
+}
+inline std::optional<version_view> version_in(const version_record& record) noexcept {
+  return version_view_of(record);
+}
+inline std::optional<version_view> version_in(const version_view& view) noexcept { return view; }
+
+// The first element whose version satisfies the range and ranks `wanted`
+// (1 highest, -1 lowest) against every other that does.
+template <typename Versions>
+auto satisfying(Versions& versions, const version_range& range, bool include_prereleases,
+                int wanted) noexcept -> decltype(std::begin(versions)) {
+  static_assert(std::is_lvalue_reference_v<decltype(*std::begin(versions))>,
+                "the versions must be held by the container, not made as it is read");
+  auto found = std::end(versions);
+  std::optional<version_view> best;
+  for (auto at = std::begin(versions); at != std::end(versions); ++at) {
+    const std::optional<version_view> v = version_in(*at);
+    if (!v || version_satisfies(*v, range, include_prereleases ? 1 : 0) == 0) continue;
+    if (best && version_compare(*v, *best) != wanted) continue;
+    found = at;
+    best = v;
+  }
+  return found;
+}
+}  // namespace detail
+
+// The highest and the lowest version that satisfy the range, among a
+// container or array of texts, records or views: an iterator to the first
+// element holding it, or the end when none does. Texts that are not versions
+// are passed over; pre-releases are held back unless let in.
+template <typename Versions>
+[[nodiscard]] auto version_max_satisfying(Versions& versions, const version_range& range,
+                                          bool include_prereleases = false) noexcept
+    -> decltype(std::begin(versions)) {
+  return detail::satisfying(versions, range, include_prereleases, 1);
+}
+template <typename Versions>
+[[nodiscard]] auto version_min_satisfying(Versions& versions, const version_range& range,
+                                          bool include_prereleases = false) noexcept
+    -> decltype(std::begin(versions)) {
+  return detail::satisfying(versions, range, include_prereleases, -1);
 }
 
 }  // namespace quorbel
