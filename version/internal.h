@@ -129,11 +129,12 @@ struct version_range_index {
 // The index of the alternatives; throws std::bad_alloc when memory runs out.
 [[nodiscard]] std::shared_ptr<const version_range_index> index_alternatives(
     const std::vector<version_range_alternative>& alternatives);
-// 1 when the version with these numbers and pre-release lies in a span of the
-// list that applies, else 0. Allocates nothing.
+// 1 when the version with these numbers and pre-release (not yet cut at a
+// zero byte) lies in a span of the list that applies, else 0. Allocates
+// nothing.
 [[nodiscard]] int index_satisfies(const version_range_index& index,
                                   const std::array<std::int64_t, 4>& numbers,
-                                  std::optional<std::string_view> prerelease,
+                                  const std::optional<std::string_view>& prerelease,
                                   bool prereleases) noexcept;
 
 // --- Rendering and value -----------------------------------------------------

@@ -63,19 +63,28 @@ void merge(std::vector<range_span>* spans) {
   spans->shrink_to_fit();
 }
 
-// Whether the version lies above the cut.
-bool above(const numbers64& numbers, std::optional<std::string_view> prerelease,
+int compare_numbers(const numbers64& a, const numbers64& b) noexcept {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+// Whether the version lies above the cut. The pre-release is cut at its zero
+// byte only when the numbers tie, which is seldom.
+bool above(const numbers64& numbers, const std::optional<std::string_view>& prerelease,
            const range_cut& cut) noexcept {
-  if (numbers != cut.numbers) return cut.numbers < numbers;
+  if (int c = compare_numbers(numbers, cut.numbers)) return c > 0;
   if (cut.at == place::group) return true;
-  const int c = compare_prerelease(prerelease, text_of(cut.prerelease));
+  const int c = compare_prerelease(prerelease ? std::optional(until_zero(*prerelease)) : prerelease,
+                                   text_of(cut.prerelease));
   return c > 0 || (c == 0 && cut.at == place::before);
 }
 
 }  // namespace
 
 int compare_cuts(const range_cut& a, const range_cut& b) noexcept {
-  if (a.numbers != b.numbers) return a.numbers < b.numbers ? -1 : 1;
+  if (int c = compare_numbers(a.numbers, b.numbers)) return c;
   if (a.at == place::group || b.at == place::group) {
     return static_cast<int>(b.at == place::group) - static_cast<int>(a.at == place::group);
   }
@@ -118,7 +127,7 @@ std::shared_ptr<const version_range_index> index_alternatives(
 }
 
 int index_satisfies(const version_range_index& index, const numbers64& numbers,
-                    std::optional<std::string_view> prerelease, bool prereleases) noexcept {
+                    const std::optional<std::string_view>& prerelease, bool prereleases) noexcept {
   const std::vector<range_span>& spans = prerelease && !prereleases ? index.held_back : index.spans;
   const auto after = std::partition_point(spans.begin(), spans.end(), [&](const range_span& s) {
     return above(numbers, prerelease, s.lower);

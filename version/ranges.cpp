@@ -57,7 +57,9 @@ int walk(const Version& v, const version_range& range, bool prereleases) noexcep
 template <typename Version>
 int satisfies(const Version& v, const version_range& range, bool prereleases) noexcept {
   if (!range.index) return walk(v, range, prereleases);
-  return index_satisfies(*range.index, {v.major, v.minor, v.patch, v.fourth}, prerelease_of(v),
+  const std::optional<std::string_view> prerelease =
+      v.prerelease ? std::optional<std::string_view>(*v.prerelease) : std::nullopt;
+  return index_satisfies(*range.index, {v.major, v.minor, v.patch, v.fourth}, prerelease,
                          prereleases);
 }
 
