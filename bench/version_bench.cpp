@@ -1,6 +1,7 @@
 // Time per call of the library operations the sort command leans on, over
 // the version mix of bench/corpus.h: popular repeats, pre-releases, build
-// metadata and a few invalid texts.
+// metadata and a few invalid texts; and of matching ranges of many
+// alternatives.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -148,6 +149,28 @@ void BM_version_compare_record_neighbours(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_version_compare_record_neighbours);
+
+// Matching the mix against a range of N alternatives: N exact versions, or
+// N empty ones (every release). The time should hardly grow with N.
+void satisfies_alternatives(benchmark::State& state, bool exact) {
+  std::string text;
+  for (std::int64_t i = 0; i < state.range(0); ++i) {
+    text += (i == 0 ? "" : "||") + (exact ? "1.2." + std::to_string(i) : std::string());
+  }
+  quorbel::version_range range;
+  if (quorbel::version_range_parse(text, &range, nullptr) != 0) state.SkipWithError("no range");
+  const auto& parsed = parsed_views();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const int matched = quorbel::version_satisfies(parsed[i++ % parsed.size()], range);
+    benchmark::DoNotOptimize(matched);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void BM_version_satisfies_exact(benchmark::State& state) { satisfies_alternatives(state, true); }
+BENCHMARK(BM_version_satisfies_exact)->Arg(1)->Arg(100)->Arg(10000);
+void BM_version_satisfies_empty(benchmark::State& state) { satisfies_alternatives(state, false); }
+BENCHMARK(BM_version_satisfies_empty)->Arg(1)->Arg(60000);
 
 // A whole std::sort of the parsed mix, reported per element.
 void BM_sort_views(benchmark::State& state) {

@@ -7,8 +7,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "version/internal.h"
-
 namespace quorbel {
 
 namespace {
@@ -68,12 +66,8 @@ std::optional<std::string_view> find_field(std::string_view line, char separator
 
 int parse_field(const sort_settings& settings, std::string_view field,
                 version_view* version) noexcept {
-  // v1.2.3: the v is the field's, not the version's. Only before a digit, so
-  // that a pre-release such as v-1 is never taken apart.
-  if (settings.v_prefix && field.size() > 1 && (field[0] == 'v' || field[0] == 'V') &&
-      is_digit_byte(field[1])) {
-    field.remove_prefix(1);
-  }
+  // v1.2.3: the v is the field's, not the version's.
+  if (settings.v_prefix) field = version_skip_v(field);
   // A core leaves the numbers it does not give as they are: they start at 0.
   version->major = version->minor = version->patch = version->fourth = 0;
   return version_parse_view(field, version);

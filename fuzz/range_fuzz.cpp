@@ -1,8 +1,10 @@
 // Any bytes as range texts: the parser must never crash, must say where a
-// text stopped making sense, and matching must obey the laws of "||" and of
-// comparators joined by white space. The input's first line is a range A,
-// its second a range B, and each further line a version; versions at the
-// bounds of A and B are added, where the mistakes would be.
+// text stopped making sense, and matching must obey the laws of "||" (also
+// over many alternatives, repeated) and of comparators joined by white space,
+// and searching the index must agree with walking the alternatives. The
+// input's first line is a range A, its second a range B, and each further
+// line a version; versions at the bounds of A and B are added, where the
+// mistakes would be.
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -56,6 +58,18 @@ int satisfies(const version_record& v, const version_range& range, int prereleas
   const int result = quorbel::version_satisfies(v, range, prereleases);
   CHECK(result == 0 || result == 1);
   return result;
+}
+
+// Searching the index and walking the alternatives one by one agree.
+void check_index(const version_range& range, const std::vector<version_record>& versions) {
+  CHECK(range.index != nullptr);
+  version_range walked = range;
+  walked.index.reset();
+  for (const version_record& v : versions) {
+    for (int prereleases = 0; prereleases <= 1; ++prereleases) {
+      CHECK(satisfies(v, walked, prereleases) == satisfies(v, range, prereleases));
+    }
+  }
 }
 
 // The four numbers as a range writes them (the low 32 bits read back the
@@ -112,14 +126,19 @@ void check_laws(std::string_view a_text, const version_range& a, std::string_vie
                 const version_range& b, const std::vector<version_record>& versions) {
   const bool single =
       a_text.find('|') == std::string_view::npos && b_text.find('|') == std::string_view::npos;
-  version_range either, both;
+  version_range either, both, many;
   CHECK(parse(std::string(a_text) + "||" + std::string(b_text), &either) == 0);
   CHECK(parse(std::string(a_text) + " " + std::string(b_text), &both) == 0);
+  std::string repeated(a_text);
+  for (int i = 0; i < 40; ++i) repeated += " || " + std::string(i % 3 == 0 ? a_text : b_text);
+  CHECK(parse(repeated, &many) == 0);
+  for (const version_range* range : {&either, &both, &many}) check_index(*range, versions);
   for (const version_record& v : versions) {
     for (int prereleases = 0; prereleases <= 1; ++prereleases) {
       const int in_a = satisfies(v, a, prereleases);
       const int in_b = satisfies(v, b, prereleases);
       CHECK(satisfies(v, either, prereleases) == (in_a | in_b));
+      CHECK(satisfies(v, many, prereleases) == (in_a | in_b));
       if (!single) continue;
       const int in_both = satisfies(v, both, prereleases);
       if (prereleases == 1 || !v.prerelease) {
@@ -169,6 +188,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (a_ok == 0) add_bounds(&versions, a);
   if (b_ok == 0) add_bounds(&versions, b);
 
+  for (const version_range* range : {&whole, &a, &b}) {
+    if (range->index) check_index(*range, versions);
+  }
   for (const version_record& v : versions) {
     const quorbel::version_view view{v.major, v.minor, v.patch, v.fourth, {}, v.prerelease, {}};
     for (const version_range* range : {&whole, &a, &b}) {

@@ -1,5 +1,6 @@
 // Any bytes as a version text: the library must never crash on them, and
-// what it answers must obey the laws that hold for every version.
+// what it answers must obey the laws that hold for every version: of
+// precedence, of views and hashes beside records, and of increments.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -106,6 +107,27 @@ void check_pair(const version_record& a, const version_view& av, const version_r
   CHECK(is_test(quorbel::version_matches(b, a, "^")));
   // "~" only looks at major and minor, so it is symmetric.
   CHECK(quorbel::version_matches(a, b, "~") == quorbel::version_matches(b, a, "~"));
+  // Views order as records do, with each other and with records; equal
+  // versions hash alike.
+  CHECK((av <=> b) == (c <=> 0) && (a <=> bv) == (c <=> 0) && (av == bv) == (c == 0));
+  if (c == 0) CHECK(quorbel::version_hash(a) == quorbel::version_hash(bv));
+}
+
+// Every step leads above the version, or fails and changes nothing.
+void check_increment(const version_record& x, std::string_view identifier) {
+  for (int step = 0; step <= static_cast<int>(quorbel::version_step::prerelease); ++step) {
+    version_record next = x;
+    const int result =
+        quorbel::version_increment(&next, static_cast<quorbel::version_step>(step), identifier);
+    CHECK(result == 0 || result == -1);
+    if (result == -1) {
+      CHECK(next.raw == x.raw && next.build == x.build && next.prerelease == x.prerelease);
+      CHECK(quorbel::version_compare(next, x) == 0 && next.fourth == x.fourth);
+      continue;
+    }
+    CHECK(quorbel::version_compare(next, x) > 0);
+    CHECK(!next.build && !next.raw);
+  }
 }
 
 // Scrubbing keeps exactly the allowed bytes of the text, in order.
@@ -166,6 +188,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (first_ok == 0 && second_ok == 0) {
     check_pair(first, first_view, second, second_view);
     if (whole.raw) check_pair(first, first_view, whole, whole_view);
+  }
+  if (first_ok == 0) {
+    check_increment(first, {});
+    check_increment(first, input.substr(size / 2, 8));
   }
   // Any operator text gives 0 or 1, even between records of failed parses.
   if (size >= 2) {

@@ -1,7 +1,8 @@
 // The command when operator new fails part-way: a second thread is a
 // shortcut, and without it the output must still be complete and in order.
 // The command's and the engine's own memory comes from malloc and stays.
-// Also the library's ranges: parsing fails cleanly, matching never allocates.
+// Also the library: a range parse or an increment fails cleanly, matching
+// never allocates.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -106,6 +107,23 @@ TEST(allocation, a_range_parse_that_runs_out_of_memory_changes_nothing) {
   EXPECT_EQ(matched[0], 0);
   EXPECT_EQ(matched[1], 0);
   EXPECT_EQ(matched[2], 1);
+}
+
+TEST(allocation, an_increment_that_runs_out_of_memory_changes_nothing) {
+  const std::string letters(40, 'a');  // longer than a string holds without allocating
+  for (long allowed = 0;; ++allowed) {
+    SCOPED_TRACE("allocations allowed: " + std::to_string(allowed));
+    version_record record;
+    ASSERT_EQ(version_parse("1.2.3-" + letters + ".7+b", &record), 0);
+    allocations_left = allowed;
+    const int result = version_increment(&record, version_step::prerelease);
+    allocations_left = -1;
+    EXPECT_EQ(record.prerelease, letters + (result == 0 ? ".8" : ".7"));
+    EXPECT_EQ(record.build.has_value(), result != 0);
+    if (result == 0) break;
+    EXPECT_EQ(result, -1);
+    ASSERT_LT(allowed, 20);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <compare>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -61,6 +62,15 @@ TEST(version_record_operators, order_by_precedence) {
     EXPECT_EQ(left <= right, r.expected <= 0);
     EXPECT_EQ(left > right, r.expected > 0);
     EXPECT_EQ(left >= right, r.expected >= 0);
+    // Views, with views and with records on either side.
+    const version_view left_view = version_view_of(left);
+    const version_view right_view = version_view_of(right);
+    EXPECT_EQ(name_of(left_view <=> right_view), name_of(r.expected));
+    EXPECT_EQ(name_of(left_view <=> right), name_of(r.expected));
+    EXPECT_EQ(name_of(left <=> right_view), name_of(r.expected));
+    EXPECT_EQ(left_view == right_view, r.expected == 0);
+    EXPECT_EQ(left == right_view, r.expected == 0);
+    EXPECT_EQ(left_view != right, r.expected != 0);
   }
 }
 
@@ -138,10 +148,47 @@ TEST(version_record_operators, stream_writes_the_rendered_text) {
   };
   for (const auto& [text, expected] : rows) {
     SCOPED_TRACE(text);
+    const version_record record = parsed(text);
     std::ostringstream out;
-    out << parsed(text);
+    out << record << '|' << version_view_of(record);
     EXPECT_TRUE(out.good());
-    EXPECT_EQ(out.str(), expected);
+    EXPECT_EQ(out.str(), std::string(expected) + "|" + std::string(expected));
+    EXPECT_EQ(to_string(record), expected);
+    EXPECT_EQ(to_string(version_view_of(record)), expected);
+#if defined(__cpp_lib_format)
+    EXPECT_EQ(std::format("{}", record), expected);
+    EXPECT_EQ(std::format("[{:>12}]", version_view_of(record)),
+              std::format("[{:>12}]", std::string(expected)));
+#endif
+  }
+}
+
+TEST(version_parse, returns_the_version_or_nothing) {
+  const struct {
+    std::string_view text;
+    version_syntax syntax;
+    std::optional<std::string_view> rendered;
+  } rows[] = {
+      {"1.2.3-rc+b", version_syntax::strict, "1.2.3-rc+b"},
+      {"1.2", version_syntax::strict, "1.2.0"},
+      {"", version_syntax::strict, "0.0.0"},
+      {"1.2.x", version_syntax::strict, std::nullopt},
+      {"v1.2.3", version_syntax::strict, std::nullopt},
+      {"v1.2.3", version_syntax::loose, "1.2.3"},
+      {"V2-rc", version_syntax::loose, "2.0.0-rc"},
+      {"v-1", version_syntax::loose, std::nullopt},
+      {"vv1", version_syntax::loose, std::nullopt},
+      {"1.2.3", version_syntax::loose, "1.2.3"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.text) + (row.syntax == version_syntax::loose ? " loose" : ""));
+    const std::optional<version_record> record = version_parse(row.text, row.syntax);
+    const std::optional<version_view> view = version_parse_view(row.text, row.syntax);
+    ASSERT_EQ(record.has_value(), row.rendered.has_value());
+    ASSERT_EQ(view.has_value(), row.rendered.has_value());
+    if (!row.rendered) continue;
+    EXPECT_EQ(to_string(*record), *row.rendered);
+    EXPECT_EQ(to_string(*view), *row.rendered);
   }
 }
 

@@ -128,6 +128,19 @@ TEST(version_parse, view_parse_points_into_the_text) {
   EXPECT_EQ(view.raw->data(), text.data());
 }
 
+TEST(version_skip_v, takes_a_tags_v_only_before_a_digit) {
+  const std::pair<std::string_view, std::string_view> rows[] = {
+      {"v1.2.3", "1.2.3"}, {"V2", "2"},    {"v", "v"},     {"v-1", "v-1"},
+      {"vx", "vx"},        {"vv1", "vv1"}, {"1.2", "1.2"}, {"v\0001"sv, "v\0001"sv},
+  };
+  for (const auto& [text, expected] : rows) {
+    SCOPED_TRACE(std::string(text));
+    const std::string_view skipped = version_skip_v(text);
+    EXPECT_EQ(skipped, expected);
+    EXPECT_EQ(skipped.data() + skipped.size(), text.data() + text.size());  // a view of the text
+  }
+}
+
 TEST(version_release, marks_texts_absent_and_keeps_numbers) {
   version_record record;
   ASSERT_EQ(version_parse("1.2.3-rc+b", &record), 0);

@@ -1,10 +1,11 @@
 // Laws that no table can cover: over many random versions, precedence is a
-// total preorder, and the copying and the viewing parser agree. Fixed seeds,
-// so a failure is the same failure on every run.
+// total preorder, hashing agrees with it, and the copying and the viewing
+// parser agree. Fixed seeds, so a failure is the same failure on every run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,6 +88,19 @@ TEST(version_compare, views_order_like_records) {
     ASSERT_EQ(version_parse_view(x, &xv), 0);
     ASSERT_EQ(version_parse_view(y, &yv), 0);
     ASSERT_EQ(version_compare(xv, yv), version_compare(xr, yr)) << x << " vs " << y;
+  }
+}
+
+// Equal versions hash alike, and, at this size with a 64-bit hash, unequal
+// ones differently; a view hashes as its record.
+TEST(version_hash, agrees_with_equality_over_random_pairs) {
+  const std::vector<version_record> versions = random_versions(20240612, 600);
+  const std::hash<version_record> hash;
+  for (const version_record& a : versions) {
+    ASSERT_EQ(std::hash<version_view>{}(version_view_of(a)), hash(a)) << shown(a);
+    for (const version_record& b : versions) {
+      ASSERT_EQ(hash(a) == hash(b), a == b) << shown(a) << " vs " << shown(b);
+    }
   }
 }
 

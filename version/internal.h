@@ -2,11 +2,14 @@
 // sort command reach them, callers of the library do not.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <quorbel/version.h>
 
@@ -133,6 +136,46 @@ inline constexpr std::size_t ORDER_KEY_ROOM = 1 + ORDER_CODE_ROOM;
 
 [[nodiscard]] int caret_match(const version_record& x, const version_record& y) noexcept;
 [[nodiscard]] int tilde_match(const version_record& x, const version_record& y) noexcept;
+
+// A place between versions in precedence order: below every version with
+// `numbers` (group), or just before or just after the version with `numbers`
+// and `prerelease` (absent for the release). The numbers are widened, so a
+// cut may lie below or above every version.
+struct range_cut {
+  enum class place : std::uint8_t { group, before, after };  // in this order
+  std::array<std::int64_t, 4> numbers{};
+  place at = place::group;
+  std::optional<std::string> prerelease;
+};
+// The versions above `lower` and below `upper`.
+struct range_span {
+  range_cut lower;
+  range_cut upper;
+};
+
+// What a parsed range matches, as spans sorted by their lower cuts, none
+// overlapping: one list for releases and for pre-releases let in, one for
+// pre-releases held back (each span within the pre-releases of numbers that
+// a comparator of its alternative names). A version is searched, not tested
+// against each alternative.
+struct version_range_index {
+  std::vector<range_span> spans;
+  std::vector<range_span> held_back;
+};
+
+// Three-way order of cuts: by numbers, then group cuts first, then by the
+// precedence of their versions, then before ahead of after.
+[[nodiscard]] int compare_cuts(const range_cut& a, const range_cut& b) noexcept;
+// The index of the alternatives; throws std::bad_alloc when memory runs out.
+[[nodiscard]] std::shared_ptr<const version_range_index> index_alternatives(
+    const std::vector<version_range_alternative>& alternatives);
+// 1 when the version with these numbers and pre-release (not yet cut at a
+// zero byte) lies in a span of the list that applies, else 0. Allocates
+// nothing.
+[[nodiscard]] int index_satisfies(const version_range_index& index,
+                                  const std::array<std::int64_t, 4>& numbers,
+                                  const std::optional<std::string_view>& prerelease,
+                                  bool prereleases) noexcept;
 
 // --- Rendering and value -----------------------------------------------------
 

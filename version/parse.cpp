@@ -162,6 +162,14 @@ int version_parse(std::string_view text, version_record* record) noexcept {
   return result;
 }
 
+std::string_view version_skip_v(std::string_view text) noexcept {
+  // Only before a digit, so that a pre-release such as v-1 is never taken apart.
+  if (text.size() > 1 && (text[0] == 'v' || text[0] == 'V') && is_digit_byte(text[1])) {
+    return text.substr(1);
+  }
+  return text;
+}
+
 void version_release(version_record* record) noexcept {
   record->build.reset();
   record->prerelease.reset();

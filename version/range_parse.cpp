@@ -40,6 +40,11 @@ struct reader {
   void skip_spaces() noexcept {
     while (more() && is_space_byte(text[at])) ++at;
   }
+  // What manifests may write between an operator and its version (~=1.2,
+  // >= =1.2.3, ^ v2): any run of 'v', '=' and white space.
+  void skip_version_prefix() noexcept {
+    while (more() && (is_space_byte(text[at]) || text[at] == 'v' || text[at] == '=')) ++at;
+  }
 };
 
 bool is_wildcard(char c) noexcept { return c == 'x' || c == 'X' || c == '*'; }
@@ -195,17 +200,18 @@ void add_comparator(version_range_alternative* a, comparison op, const written_v
   }
 }
 
-// low - high: inclusive at both ends; a partial low end starts at its first
-// release, a partial high end covers every version it starts.
+// low - high: inclusive at both ends; a low end without a pre-release starts
+// at its first release (whose pre-releases pass when let in), a partial high
+// end covers every version it starts.
 void add_hyphen(version_range_alternative* a, const written_version& low,
                 const written_version& high) {
   note_prerelease(a, low);
   note_prerelease(a, high);
   if (low.count > 0) {
-    if (low.partial()) {
-      set_from(a, first_release(low));
-    } else {
+    if (low.prerelease) {
       set_lower(a, low, true);
+    } else {
+      set_from(a, first_release(low));
     }
   }
   if (high.count > 0) {
@@ -220,7 +226,7 @@ void add_hyphen(version_range_alternative* a, const written_version& low,
 // One comparator or hyphen range, at a byte that is not white space.
 bool read_item(reader* r, version_range_alternative* a) {
   const comparison op = read_operator(r);
-  if (op != comparison::none) r->skip_spaces();
+  if (op != comparison::none) r->skip_version_prefix();
   written_version v;
   if (!read_version(r, &v)) return false;
   if (op == comparison::none || op == comparison::eq) {
@@ -229,11 +235,7 @@ bool read_item(reader* r, version_range_alternative* a) {
     if (r->peek() == '-') {  // no comparator starts with '-': a hyphen range
       ++r->at;
       if (r->more() && !is_space_byte(r->peek())) return r->fail(r->at);
-      r->skip_spaces();
-      if (r->peek() == '=') {
-        ++r->at;
-        r->skip_spaces();
-      }
+      r->skip_version_prefix();  // as after '='
       written_version high;
       if (!read_version(r, &high)) return false;
       add_hyphen(a, v, high);
@@ -246,6 +248,9 @@ bool read_item(reader* r, version_range_alternative* a) {
 }
 
 bool read_range(reader* r, version_range* range) {
+  std::size_t bars = 0;  // room for every alternative at once: no copies as they come
+  for (char c : r->text) bars += c == '|' ? 1 : 0;
+  range->alternatives.reserve(bars / 2 + 1);
   range->alternatives.emplace_back();
   for (;;) {
     r->skip_spaces();
@@ -271,6 +276,7 @@ int version_range_parse(std::string_view text, version_range* range,
   try {
     version_range parsed;
     if (read_range(&r, &parsed)) {
+      parsed.index = index_alternatives(parsed.alternatives);
       *range = std::move(parsed);  // moving vectors allocates nothing
       stopped = r.text.size();
       result = 0;

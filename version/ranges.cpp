@@ -25,8 +25,9 @@ int precedence(const Version& v, const version_record& bound) noexcept {
   return compare_prerelease(prerelease_of(v), prerelease_of(bound));
 }
 
+// A range built by hand, without an index: each alternative in turn.
 template <typename Version>
-int satisfies(const Version& v, const version_range& range, bool prereleases) noexcept {
+int walk(const Version& v, const version_range& range, bool prereleases) noexcept {
   const std::array<std::int32_t, 4> exact{v.major, v.minor, v.patch, v.fourth};
   const std::array<std::int64_t, 4> numbers{v.major, v.minor, v.patch, v.fourth};
   // Held back unless pre-releases are let in or a comparator names this release.
@@ -51,6 +52,15 @@ int satisfies(const Version& v, const version_range& range, bool prereleases) no
     return 1;
   }
   return 0;
+}
+
+template <typename Version>
+int satisfies(const Version& v, const version_range& range, bool prereleases) noexcept {
+  if (!range.index) return walk(v, range, prereleases);
+  const std::optional<std::string_view> prerelease =
+      v.prerelease ? std::optional<std::string_view>(*v.prerelease) : std::nullopt;
+  return index_satisfies(*range.index, {v.major, v.minor, v.patch, v.fourth}, prerelease,
+                         prereleases);
 }
 
 }  // namespace
@@ -93,6 +103,15 @@ int version_satisfies(const version_record& version, const version_range& range,
 int version_satisfies(const version_view& version, const version_range& range,
                       int include_prereleases) noexcept {
   return satisfies(version, range, include_prereleases != 0);
+}
+
+int version_satisfies(std::string_view version, std::string_view range,
+                      bool include_prereleases) noexcept {
+  version_view view;
+  version_range parsed;
+  if (version_parse_view(version, &view) != 0) return 0;
+  if (version_range_parse(range, &parsed, nullptr) != 0) return 0;
+  return satisfies(view, parsed, include_prereleases);
 }
 
 }  // namespace quorbel

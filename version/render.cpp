@@ -49,20 +49,34 @@ int append_number(std::string* destination, std::int32_t value, std::string_view
                      prefix);
 }
 
-int version_render(const version_record& record, std::string* destination) noexcept {
+namespace {
+
+template <typename Version>
+int render(const Version& version, std::string* destination) noexcept {
   const std::size_t before = destination->size();
   // A pre-release or build of any length renders whole; an empty one still
   // shows its separator (1.2.3- and 1.2.3+ are not 1.2.3).
-  const bool ok = append_number(destination, record.major) == 0 &&
-                  append_number(destination, record.minor, ".") == 0 &&
-                  append_number(destination, record.patch, ".") == 0 &&
-                  (!record.prerelease || append_text(destination, *record.prerelease, "-") == 0) &&
-                  (!record.build || append_text(destination, *record.build, "+") == 0);
+  const bool ok =
+      append_number(destination, version.major) == 0 &&
+      append_number(destination, version.minor, ".") == 0 &&
+      append_number(destination, version.patch, ".") == 0 &&
+      (!version.prerelease || append_text(destination, *version.prerelease, "-") == 0) &&
+      (!version.build || append_text(destination, *version.build, "+") == 0);
   if (!ok) {
     destination->resize(before);  // shrinking never allocates
     return -1;
   }
   return 0;
+}
+
+}  // namespace
+
+int version_render(const version_record& record, std::string* destination) noexcept {
+  return render(record, destination);
+}
+
+int version_render(const version_view& view, std::string* destination) noexcept {
+  return render(view, destination);
 }
 
 std::int32_t digits_to_int(std::string_view text) noexcept {

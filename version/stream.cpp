@@ -6,13 +6,24 @@
 
 namespace quorbel {
 
-std::ostream& operator<<(std::ostream& out, const version_record& record) {
+namespace {
+
+template <typename Version>
+std::ostream& write(std::ostream& out, const Version& version) {
   std::string text;
-  if (version_render(record, &text) != 0) {
+  if (version_render(version, &text) != 0) {
     out.setstate(std::ios_base::badbit);  // memory ran out; nothing written
     return out;
   }
   return out << text;
 }
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const version_record& record) {
+  return write(out, record);
+}
+
+std::ostream& operator<<(std::ostream& out, const version_view& view) { return write(out, view); }
 
 }  // namespace quorbel

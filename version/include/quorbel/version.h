@@ -3,19 +3,38 @@
 //
 // Results follow one convention throughout: three-way comparisons return
 // exactly -1, 0 or 1; tests return 1 for true and 0 for false; operations
-// that can fail return -1 on failure. Nothing here throws, and every text
-// ends at its first zero byte, whatever the length of the view passed in.
+// that can fail return -1 on failure. Nothing here throws (std::format, as
+// ever, does when memory runs out), and every text ends at its first zero
+// byte, whatever the length of the view passed in.
+//
+// Threads: there is no shared state. Any operation may run in several threads
+// at once on different objects, and on the same objects when none of the calls
+// writes to them: one parsed range, for one, may be matched from every thread.
 #pragma once
+
+#if (defined(_MSVC_LANG) ? _MSVC_LANG : __cplusplus) <= 201703L
+#error "quorbel/version.h needs C++20: compile with -std=c++20 (or /std:c++20) or later."
+#endif
+// The rest only where it compiles, so that the sentence above stands alone.
+#if (defined(_MSVC_LANG) ? _MSVC_LANG : __cplusplus) > 201703L
 
 #include <array>
 #include <compare>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
+#if __has_include(<format>)
+#include <format>
+#include <new>
+#endif
 
 #include "quorbel/export.h"  // generated: QUORBEL_EXPORT marks the public operations
 
@@ -79,6 +98,10 @@ struct version_view {
 [[nodiscard]] QUORBEL_EXPORT int version_parse_view(std::string_view text,
                                                     version_view* view) noexcept;
 
+// The text without the 'v' or 'V' of a tag when a digit follows it (v1.2.3
+// gives 1.2.3), else the text itself: what the command's -l takes away.
+[[nodiscard]] QUORBEL_EXPORT std::string_view version_skip_v(std::string_view text) noexcept;
+
 // Marks the record's three texts absent, releasing their memory; the numbers
 // stay. Releasing a released record does nothing.
 QUORBEL_EXPORT void version_release(version_record* record) noexcept;
@@ -108,6 +131,11 @@ QUORBEL_EXPORT void version_release(version_record* record) noexcept;
                                             const version_record& y) noexcept;
 [[nodiscard]] QUORBEL_EXPORT int version_le(const version_record& x,
                                             const version_record& y) noexcept;
+
+// A hash of the precedence: versions that version_compare finds equal hash
+// alike (1.2.3+a and 1.2.3.0, 1.0.0-rc.07 and 1.0.0-rc.7). Fixed, not seeded.
+[[nodiscard]] QUORBEL_EXPORT std::size_t version_hash(const version_record& version) noexcept;
+[[nodiscard]] QUORBEL_EXPORT std::size_t version_hash(const version_view& version) noexcept;
 
 // --- Order keys --------------------------------------------------------------
 
@@ -153,12 +181,14 @@ struct version_key {
 // A range is parsed once and then tested against many versions. Alternatives
 // are separated by "||"; within one, comparators separated by white space
 // must all hold. A comparator is an optional operator (=, <, <=, >, >=, ^, ~,
-// ~> as ~), optional white space, an optional 'v' and a version of up to four
-// numbers whose parts may be wildcards (x, X, *). Three or four numbers make
-// an exact version (a missing fourth is 0); fewer, or a wildcard, make a
-// partial one that covers every version starting with the numbers written.
-// "A - B" (white space around the '-') is an inclusive hyphen range; an '='
-// before a version means the same as no operator, so "=1 - =2" is one too.
+// ~> as ~) and a version of up to four numbers whose parts may be wildcards
+// (x, X, *). The version may start with a 'v', and after an operator with any
+// run of 'v', '=' and white space, as manifests write them (~=1.2, >= =1.2.3,
+// ^ v2). Three or four numbers make an exact version (a missing fourth is 0);
+// fewer, or a wildcard, make a partial one that covers every version starting
+// with the numbers written. "A - B" (white space around the '-') is an
+// inclusive hyphen range; an '=' before a version means the same as no
+// operator, so "=1 - =2" is one too.
 //
 //   range            means
 //   "" * x X         every version                     also an empty alternative
@@ -178,6 +208,7 @@ struct version_key {
 //   1.2.3 - 2.3.4    >=1.2.3 <=2.3.4
 //   1.2 - 2.3.4      >=1.2.0 <=2.3.4
 //   1.2.3 - 2.3      >=1.2.3 <2.4.0                    * as an end: no bound
+//   ~=1.2 >==1.2.3   ~1.2, >=1.2.3
 //   >=1.2 <3 || ^4   either alternative
 //
 // Upper bounds made by ^, ~, a partial version or a hyphen range compare the
@@ -186,10 +217,13 @@ struct version_key {
 // when one of its comparators is written with a pre-release on the same four
 // numbers (>=1.2.3-beta admits 1.2.3-rc, not 1.2.4-rc), unless the caller lets
 // pre-releases in: then only precedence decides, and each lower bound made
-// from a partial version also admits the pre-releases of its first release
-// (1.2 admits 1.2.0-rc). Lower bounds written as full versions never move.
+// from a partial version, or by the low end of a hyphen range written without
+// a pre-release, also admits the pre-releases of its first release (1.2 and
+// 1.2.0 - 2 admit 1.2.0-rc). Other full lower bounds (>=1.2.0) never move.
+// Alternatives are a union: none takes away what another admits, so
+// ^1.2.3-rc.1 || * admits 1.2.3-rc.2, which * alone holds back.
 //
-// Invalid: an operator without a version or followed by another (>=>1, ==1),
+// Invalid: an operator without a version or followed by another (>=>1, =>1),
 // an empty part or letters in a number (1..2, 1.2a), a number after a
 // wildcard (1.x.3), more than four parts (1.2.3.4.5), more than
 // MAX_COMPONENT_LENGTH digits, a pre-release on a partial version (1.2-rc),
@@ -207,9 +241,9 @@ struct version_range_alternative {
   bool lower_inclusive = true;
   std::optional<version_record> upper;
   bool upper_inclusive = true;
-  // Numbers at least these, set by partial versions; the pre-releases of
-  // exactly these numbers pass only when pre-releases are let in. The numbers
-  // are widened, so the release after 2147483647 exists.
+  // Numbers at least these, set by partial versions and the low ends of
+  // hyphen ranges; the pre-releases of exactly these numbers pass only when
+  // pre-releases are let in. Widened, so the release after 2147483647 exists.
   std::optional<std::array<std::int64_t, 4>> from;
   // Numbers below these, whatever the pre-release.
   std::optional<std::array<std::int64_t, 4>> below;
@@ -218,9 +252,14 @@ struct version_range_alternative {
 };
 
 // A parsed range: satisfied when one of its alternatives is. One that was
-// never parsed has no alternative and matches nothing.
+// never parsed has no alternative and matches nothing. The parse also merges
+// the alternatives into an index that matching searches, so that its time
+// hardly grows with their number; without one (a range built by hand, or
+// after index.reset()), matching walks the alternatives.
+struct version_range_index;  // the library's own
 struct version_range {
   std::vector<version_range_alternative> alternatives;
+  std::shared_ptr<const version_range_index> index;  // shared by copies, never changed
 };
 
 // Parses the text into *range: 0, or -1 with *range unchanged when the text is
@@ -241,6 +280,12 @@ struct version_range {
                                                    const version_range& range,
                                                    int include_prereleases = 0) noexcept;
 
+// In one call, whether the version text satisfies the range text: 1 or 0, and
+// 0 too when either text is invalid or memory runs out. To test many
+// versions, or to tell those cases apart, parse the range once.
+[[nodiscard]] QUORBEL_EXPORT int version_satisfies(std::string_view version, std::string_view range,
+                                                   bool include_prereleases = false) noexcept;
+
 // --- Rendering and value -----------------------------------------------------
 
 // Appends major.minor.patch, then -prerelease and +build where present, to
@@ -248,6 +293,7 @@ struct version_range {
 // 1.2.3-rc+b. Texts of any length render whole. Returns 0, or -1 when memory
 // runs out (the destination then holds what it held before).
 QUORBEL_EXPORT int version_render(const version_record& record, std::string* destination) noexcept;
+QUORBEL_EXPORT int version_render(const version_view& view, std::string* destination) noexcept;
 
 // The numbers written one after another without separators (leading zero
 // numbers left out) and read as a decimal integer, plus the byte sums of the
@@ -269,7 +315,41 @@ QUORBEL_EXPORT void version_bump_major(version_record* record) noexcept;
 QUORBEL_EXPORT void version_bump_minor(version_record* record) noexcept;
 QUORBEL_EXPORT void version_bump_patch(version_record* record) noexcept;
 
-// --- C++ operators -----------------------------------------------------------
+// The steps of version_increment.
+enum class version_step { major, minor, patch, premajor, preminor, prepatch, prerelease };
+
+// Moves the record to the next version of a kind, as package managers
+// increment versions (the bumps above add 1 to one number and keep the rest).
+// major, minor and patch add 1 to their number and clear those after it, but
+// take a pre-release of such a release to the release itself (2.0.0-rc.1 by
+// major, 1.2.0-rc.1 by minor, 1.2.3-rc.1 by patch); premajor, preminor and
+// prepatch add 1 the same way and start the release's pre-releases at 0;
+// prerelease adds 1 to the last number of a pre-release (appends .0 when none
+// is a number) and acts as prepatch on a release. An identifier names the
+// pre-release: rc gives rc.0, unless the pre-release is rc and a number
+// already. The build and raw become absent.
+//
+//   step           1.2.3      1.2.3.4    1.2.3-rc.1  1.2.0-rc.1  with rc, on 1.2.3
+//   major          2.0.0      2.0.0      2.0.0       2.0.0       2.0.0
+//   minor          1.3.0      1.3.0      1.3.0       1.2.0       1.3.0
+//   patch          1.2.4      1.2.4      1.2.3       1.2.0       1.2.4
+//   premajor       2.0.0-0    2.0.0-0    2.0.0-0     2.0.0-0     2.0.0-rc.0
+//   preminor       1.3.0-0    1.3.0-0    1.3.0-0     1.3.0-0     1.3.0-rc.0
+//   prepatch       1.2.4-0    1.2.4-0    1.2.4-0     1.2.1-0     1.2.4-rc.0
+//   prerelease     1.2.4-0    1.2.4-0    1.2.3-rc.2  1.2.0-rc.2  1.2.4-rc.0
+//
+// Returns 0, or -1 with the record unchanged when a number would pass
+// 2147483647, the identifier is not letters, digits and '-', the result would
+// not rank above the version (1.2.3-rc.1 by prerelease with beta) or memory
+// runs out. Numbers in a pre-release grow without limit (rc.99 gives rc.100).
+[[nodiscard]] QUORBEL_EXPORT int version_increment(version_record* record, version_step step,
+                                                   std::string_view identifier = {}) noexcept;
+
+// --- C++ conveniences --------------------------------------------------------
+
+// Thin layers over the calls above: values instead of out-parameters,
+// operators, hashing, formatting and searches, each doing what the call it
+// stands on does.
 
 // Records compare by precedence, through version_compare, so they sort with
 // std::sort and std::ranges::sort and serve as std::map keys. Equal precedence
@@ -284,5 +364,155 @@ QUORBEL_EXPORT void version_bump_patch(version_record* record) noexcept;
 // Writes the text version_render makes (1.2.3.4-rc+b as 1.2.3-rc+b). When
 // memory runs out it writes nothing and sets badbit on the stream.
 QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_record& record);
+QUORBEL_EXPORT std::ostream& operator<<(std::ostream& out, const version_view& view);
+
+// A view of the record, valid while the record lives and its texts stay.
+[[nodiscard]] inline version_view version_view_of(const version_record& record) noexcept {
+  const auto view = [](const std::optional<std::string>& text) {
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+  };
+  return {record.major,    record.minor,       record.patch,
+          record.fourth,   view(record.build), view(record.prerelease),
+          view(record.raw)};
+}
+
+// Views compare by precedence too, with views and with records (either side).
+[[nodiscard]] inline bool operator==(const version_view& x, const version_view& y) noexcept {
+  return version_compare(x, y) == 0;
+}
+[[nodiscard]] inline std::weak_ordering operator<=>(const version_view& x,
+                                                    const version_view& y) noexcept {
+  return version_compare(x, y) <=> 0;
+}
+[[nodiscard]] inline bool operator==(const version_view& x, const version_record& y) noexcept {
+  return version_compare(x, version_view_of(y)) == 0;
+}
+[[nodiscard]] inline std::weak_ordering operator<=>(const version_view& x,
+                                                    const version_record& y) noexcept {
+  return version_compare(x, version_view_of(y)) <=> 0;
+}
+
+// How the parses below read a text: as version_parse does, or loose, first
+// taking away a tag's v (version_skip_v, the command's -l).
+enum class version_syntax { strict, loose };
+
+// The version the text holds, or nothing when it holds none (or memory runs
+// out). Numbers the text does not give are 0. The view's texts lie in `text`.
+[[nodiscard]] inline std::optional<version_record> version_parse(
+    std::string_view text, version_syntax syntax = version_syntax::strict) noexcept {
+  version_record record;
+  if (syntax == version_syntax::loose) text = version_skip_v(text);
+  if (version_parse(text, &record) != 0) return std::nullopt;
+  return record;
+}
+[[nodiscard]] inline std::optional<version_view> version_parse_view(
+    std::string_view text, version_syntax syntax = version_syntax::strict) noexcept {
+  version_view view;
+  if (syntax == version_syntax::loose) text = version_skip_v(text);
+  if (version_parse_view(text, &view) != 0) return std::nullopt;
+  return view;
+}
+
+// The text version_render makes; empty when memory runs out.
+[[nodiscard]] inline std::string to_string(const version_record& record) noexcept {
+  std::string text;
+  if (version_render(record, &text) != 0) return {};
+  return text;
+}
+[[nodiscard]] inline std::string to_string(const version_view& view) noexcept {
+  std::string text;
+  if (version_render(view, &text) != 0) return {};
+  return text;
+}
+
+// version_satisfies with a bool flag, answering with a bool. Only a bool
+// picks it: an int flag still calls the function above.
+template <typename Version, std::same_as<bool> Flag>
+requires std::same_as<Version, version_record> || std::same_as<Version, version_view>
+[[nodiscard]] bool version_satisfies(const Version& version, const version_range& range,
+                                     Flag include_prereleases) noexcept {
+  return version_satisfies(version, range, include_prereleases ? 1 : 0) == 1;
+}
+
+namespace detail {
+inline std::optional<version_view> version_in(std::string_view text) noexcept {
+  return version_parse_view(text);
+}
+inline std::optional<version_view> version_in(const version_record& record) noexcept {
+  return version_view_of(record);
+}
+inline std::optional<version_view> version_in(const version_view& view) noexcept { return view; }
+
+// The first element whose version satisfies the range and ranks `wanted`
+// (1 highest, -1 lowest) against every other that does.
+template <typename Versions>
+auto satisfying(Versions& versions, const version_range& range, bool include_prereleases,
+                int wanted) noexcept -> decltype(std::begin(versions)) {
+  static_assert(std::is_lvalue_reference_v<decltype(*std::begin(versions))>,
+                "the versions must be held by the container, not made as it is read");
+  auto found = std::end(versions);
+  std::optional<version_view> best;
+  for (auto at = std::begin(versions); at != std::end(versions); ++at) {
+    const std::optional<version_view> v = version_in(*at);
+    if (!v || version_satisfies(*v, range, include_prereleases ? 1 : 0) == 0) continue;
+    if (best && version_compare(*v, *best) != wanted) continue;
+    found = at;
+    best = v;
+  }
+  return found;
+}
+}  // namespace detail
+
+// The highest and the lowest version that satisfy the range, among a
+// container or array of texts, records or views: an iterator to the first
+// element holding it, or the end when none does. Texts that are not versions
+// are passed over; pre-releases are held back unless let in.
+template <typename Versions>
+[[nodiscard]] auto version_max_satisfying(Versions& versions, const version_range& range,
+                                          bool include_prereleases = false) noexcept
+    -> decltype(std::begin(versions)) {
+  return detail::satisfying(versions, range, include_prereleases, 1);
+}
+template <typename Versions>
+[[nodiscard]] auto version_min_satisfying(Versions& versions, const version_range& range,
+                                          bool include_prereleases = false) noexcept
+    -> decltype(std::begin(versions)) {
+  return detail::satisfying(versions, range, include_prereleases, -1);
+}
 
 }  // namespace quorbel
+
+// Records and views hash by version_hash, which agrees with ==, so they serve
+// as keys of unordered containers.
+namespace std {
+template <>
+struct hash<quorbel::version_record> {
+  size_t operator()(const quorbel::version_record& v) const noexcept {
+    return quorbel::version_hash(v);
+  }
+};
+template <>
+struct hash<quorbel::version_view> {
+  size_t operator()(const quorbel::version_view& v) const noexcept {
+    return quorbel::version_hash(v);
+  }
+};
+
+#if defined(__cpp_lib_format)
+// std::format writes records and views as operator<< does, with the width,
+// fill and alignment of a text ({:>12}). Like std::format itself, it throws
+// std::bad_alloc when memory runs out.
+template <typename Version>
+requires same_as<Version, quorbel::version_record> || same_as<Version, quorbel::version_view>
+struct formatter<Version> : formatter<string_view> {
+  template <typename Context>
+  auto format(const Version& version, Context& context) const {
+    string text;
+    if (quorbel::version_render(version, &text) != 0) throw bad_alloc();
+    return formatter<string_view>::format(text, context);
+  }
+};
+#endif
+}  // namespace std
+
+#endif  // C++20
