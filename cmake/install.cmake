@@ -19,8 +19,11 @@ install(TARGETS quorbel_version EXPORT quorbelTargets
 if(TARGET quorbel_sqlite)
   install(TARGETS quorbel_sqlite LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
-# Installed, the public header is quorbel/version.h, next to its export header.
+# Installed, the public header is quorbel/version.h, next to the two it
+# includes and its export header.
 install(FILES ${PROJECT_SOURCE_DIR}/version/include/quorbel/version.h
+              ${PROJECT_SOURCE_DIR}/version/include/quorbel/range.h
+              ${PROJECT_SOURCE_DIR}/version/include/quorbel/conveniences.h
               ${PROJECT_BINARY_DIR}/include/quorbel/export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorbel)
 
