@@ -44,7 +44,7 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       settings.quiet = true;
     } else if (argument == "-r") {
       settings.reverse = true;
-    } else if (argument == "-h") {
+    } else if (argument == "-h" || argument == "--help") {
       settings.show_help = true;
     } else if (argument == "-v") {
       settings.versions_only = true;
@@ -62,6 +62,10 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
     } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T") {
       if (last) {
         settings.show_help = true;  // the value is missing
+        if (settings.wrong_argument == nullptr) {
+          settings.wrong_argument = arguments[i];
+          settings.missing_value = true;
+        }
         break;
       }
       const char* value = arguments[++i];
@@ -78,6 +82,7 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       }
     } else {
       settings.show_help = true;
+      if (settings.wrong_argument == nullptr) settings.wrong_argument = arguments[i];
     }
   }
   return settings;

@@ -25,6 +25,10 @@ struct sort_settings {
   const char* range = nullptr;                // -m, as written
   const char* size = nullptr;                 // -S, as written
   const char* temporary_directory = nullptr;  // -T
+  // Why the usage is printed besides -h: the first argument not understood,
+  // or the option given last without its value (`missing_value`).
+  const char* wrong_argument = nullptr;
+  bool missing_value = false;
 };
 
 // Reads the arguments that follow the program name.

@@ -171,7 +171,14 @@ int run_command(int argc, const char* const* argv, command_streams streams,
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
   const sort_settings settings = argc > 1 ? parse_arguments(argc - 1, argv + 1) : sort_settings{};
-  if (settings.show_help) return print(streams, USAGE.data(), USAGE.size(), EXIT_USAGE);
+  if (settings.show_help) {
+    // Which argument was wrong, when one was.
+    if (settings.wrong_argument != nullptr) {
+      (void)refuse(streams, settings.missing_value ? "Missing value: " : "Unknown argument: ",
+                   settings.wrong_argument);
+    }
+    return print(streams, USAGE.data(), USAGE.size(), EXIT_USAGE);
+  }
   if (settings.show_version) {
     const std::string_view version[] = {"quorbel " QUORBEL_VERSION};
     return print(streams, version, 1, EXIT_SORTED);

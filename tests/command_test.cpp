@@ -143,15 +143,19 @@ const std::vector<row>& rows() {
        "",
        0},
       {{"-t"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
-      // Usage.
+      // Usage, and the first argument that made it due.
       {{"-h"}, "1.0.0\n", USAGE, "", 255},
-      {{"-k"}, "1.0.0\n", USAGE, "", 255},
+      {{"-k"}, "1.0.0\n", USAGE, "Missing value: -k\n", 255},
       {{"-q", "--help"}, "", USAGE, "", 255},
-      {{"-x"}, "", USAGE, "", 255},
-      {{"-qr"}, "", USAGE, "", 255},
+      {{"-x"}, "", USAGE, "Unknown argument: -x\n", 255},
+      {{"-qr"}, "", USAGE, "Unknown argument: -qr\n", 255},
+      {{"tags.txt"}, "1.0.0\n", USAGE, "Unknown argument: tags.txt\n", 255},
+      {{"-kr", "2"}, "", USAGE, "Unknown argument: -kr\n", 255},
+      {{"-h", "-x", "-y"}, "", USAGE, "Unknown argument: -x\n", 255},
+      {{"-x", "-k"}, "", USAGE, "Unknown argument: -x\n", 255},
       {{"-k", "-h"}, "1.0.0 a\n", "1.0.0 a\n", "", 0},  // -h is the value of -k here
-      {{"-S"}, "1.0.0\n", USAGE, "", 255},
-      {{"-T"}, "1.0.0\n", USAGE, "", 255},
+      {{"-S"}, "1.0.0\n", USAGE, "Missing value: -S\n", 255},
+      {{"-T"}, "1.0.0\n", USAGE, "Missing value: -T\n", 255},
       {{"--version"}, "1.0.0\n", "quorbel " QUORBEL_VERSION "\n", "", 0},
       {{"-r", "--version", "-q"}, "", "quorbel " QUORBEL_VERSION "\n", "", 0},
       // Sizes: digits and a unit (K when none, as in sort), a whole argument.
@@ -189,7 +193,7 @@ const std::vector<row>& rows() {
       {{"-l", "-r", "-v", "-k", "2"}, "a v1.0.0\nb 2.0.0\n", "2.0.0\nv1.0.0\n", "", 0},
       {{"-l", "-u"}, "v1.0.0\n1.0.0\nV1.0.0+b\n", "v1.0.0\n", "", 0},
       // Ranges: lines outside are left out without a message.
-      {{"-m"}, "1.0.0\n", USAGE, "", 255},
+      {{"-m"}, "1.0.0\n", USAGE, "Missing value: -m\n", 255},
       {{"-m", ">=>1"}, "1.0.0\n", "", "Invalid range: >=>1\n", 255},
       {{"-m", "1.2.3 -", "-q"}, "1.0.0\n", "", "Invalid range: 1.2.3 -\n", 255},
       {{"-m", "2.x"},
@@ -370,7 +374,7 @@ TEST(binary, rows) {
        0},
       {{"-r", "-k", "2", "-v"}, "a 1.0.0\nb 2.0.0\n", "2.0.0\n1.0.0\n", "", 0},
       {{"-h"}, "", USAGE, "", 255},
-      {{"-qr"}, "", USAGE, "", 255},
+      {{"-qr"}, "", USAGE, "Unknown argument: -qr\n", 255},
   };
   for (const row& r : binary_rows) {
     SCOPED_TRACE(trace_of(r));
