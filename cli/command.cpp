@@ -45,13 +45,15 @@ int print(const command_streams& streams, const std::string_view* lines, std::si
   return status;
 }
 
-// Says what stopped the sort and gives the status.
-int report(const command_streams& streams, const sort_status& status) noexcept {
+// Says what stopped the sort and gives the status; temporary files are in
+// `directory`.
+int report(const command_streams& streams, const sort_status& status,
+           const char* directory = nullptr) noexcept {
   switch (status.what) {
     case sort_status::problem::none: return EXIT_SORTED;
     case sort_status::problem::out_of_memory: report_error(streams.err, "Out of memory", 0); break;
     case sort_status::problem::temporary_file:
-      report_error(streams.err, "Temporary file error", status.error);
+      report_error(streams.err, "Temporary file error", directory, status.error);
       break;
     case sort_status::problem::output:
       report_error(streams.err, "Write error", status.error);
@@ -149,11 +151,11 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
     case read_outcome::stop::read_error:
       report_error(streams.err, "Read error", read.error);
       return EXIT_TROUBLE;
-    case read_outcome::stop::sorter: return report(streams, read.sorter_status);
+    case read_outcome::stop::sorter: return report(streams, read.sorter_status, directory);
   }
   mapped_input::state state = input.check();
   if (state != mapped_input::state::whole) return report_lost_input(streams, state);
-  const int status = report(streams, sorter.write_sorted(streams.out));
+  const int status = report(streams, sorter.write_sorted(streams.out), directory);
   // Texts written from the file's pages may have lost their bytes since.
   state = input.check();
   return status == EXIT_SORTED && state != mapped_input::state::whole
