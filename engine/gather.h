@@ -12,6 +12,7 @@
 #include "engine/merge.h"
 #include "engine/order_code.h"
 #include "engine/record.h"
+#include "engine/sort_options.h"
 #include "engine/source.h"
 
 namespace quorbel {
@@ -31,14 +32,20 @@ class text_gatherer {
                 merge_result* result) noexcept
       : buffer_(buffer), capacity_(capacity), flush_(flush), stop_(stop), result_(result) {}
 
-  // Adds a line's text; false when writing has failed and gathering stops.
-  [[nodiscard]] bool put(const line_view& line) noexcept {
+  // Adds a line's text, after the first `prefix` bytes of its code; false
+  // when writing has failed and gathering stops.
+  [[nodiscard]] bool put(const line_view& line, std::size_t prefix = 0) noexcept {
     const std::size_t n = line.text_length;
-    if (n > capacity_ - used_) {
+    if (prefix + n > capacity_ - used_) {
       copy_waiting();
       buffer_ = flush_(buffer_, used_);
       used_ = 0;
       if (stop_.load() != 0) return false;
+    }
+    if (prefix > 0) {
+      copy_bytes(buffer_ + used_, line.code, prefix);
+      used_ += prefix;
+      result_->written += prefix;
     }
     char* const to = buffer_ + used_;
     used_ += n;
@@ -91,12 +98,25 @@ class text_gatherer {
   merge_result* result_;
 };
 
+// What a merge leaves out of its output, and what it adds.
+struct gather_rules {
+  bool unique = false;           // a line whose code equals the one before it
+  std::size_t limit = SIZE_MAX;  // lines after the limit'th of a prefix (of all, without)
+  bool prefixed = false;         // the codes have prefixes
+  bool write_prefixes = false;   // each text goes out after its prefix, as files hold them
+};
+
+// The rules of sort_options, for the output or for a temporary file.
+[[nodiscard]] inline gather_rules rules_of(const sort_options& options, bool to_file) noexcept {
+  return {options.unique, options.limit, options.prefixed, to_file && options.prefixed};
+}
+
 // Gathers the merged lines into buffers and passes each full one on, to
-// `flush(buffer, used)`, which returns the buffer to gather into next.
-// With `unique`, a line whose code equals the one before it is left out;
-// `before` (may be null) is the code of the line before the first.
+// `flush(buffer, used)`, which returns the buffer to gather into next, by
+// the rules. `before` (may be null) is the code of the line before the
+// first, for `unique`; a limit counts from the first line.
 template <typename Flush>
-void gather(line_source* const* sources, std::size_t count, bool unique, head* heads,
+void gather(line_source* const* sources, std::size_t count, const gather_rules& rules, head* heads,
             std::size_t* losers, char* buffer, std::size_t capacity, Flush flush,
             const std::atomic<int>& stop, merge_result* result,
             const std::uint8_t* before = nullptr, std::size_t before_length = 0) noexcept {
@@ -113,25 +133,44 @@ void gather(line_source* const* sources, std::size_t count, bool unique, head* h
   }
   tree_of_losers tree(heads, count, losers);
   text_gatherer<Flush> out(buffer, capacity, flush, stop, result);
-  std::uint8_t last_code[MAX_ORDER_CODE];
+  const bool limited = rules.limit != SIZE_MAX;
+  const bool remember = rules.unique || (limited && rules.prefixed);
+  std::uint8_t last_code[MAX_LINE_CODE];
   std::size_t last_length = 0;
+  std::size_t last_prefix = 0;
   bool any = before != nullptr;
   if (any) {
     std::memcpy(last_code, before, before_length);
     last_length = before_length;
   }
+  std::size_t taken = 0;  // lines of the last prefix, or of all
   for (;;) {
     const std::size_t w = tree.winner();
     head& h = heads[w];
     if (h.done) break;
+    const line_view& line = h.line;
     const bool repeated =
-        unique && any &&
-        compare_order_codes(last_code, last_length, h.line.code, h.line.code_length) == 0;
+        rules.unique && any &&
+        compare_order_codes(last_code, last_length, line.code, line.code_length) == 0;
     if (!repeated) {
-      if (!out.put(h.line)) break;
-      if (unique) {
-        std::memcpy(last_code, h.line.code, h.line.code_length);
-        last_length = h.line.code_length;
+      const std::size_t prefix = rules.prefixed && (limited || rules.write_prefixes)
+                                     ? prefix_length(line.code, line.code_length)
+                                     : 0;
+      if (limited) {
+        if (rules.prefixed &&
+            (!any || prefix != last_prefix || std::memcmp(line.code, last_code, prefix) != 0)) {
+          taken = 0;
+        }
+        if (taken == rules.limit && !rules.prefixed) break;  // all the lines there may be
+      }
+      if (taken < rules.limit || !limited) {
+        if (!out.put(line, rules.write_prefixes ? prefix : 0)) break;
+        ++taken;
+      }
+      if (remember) {
+        std::memcpy(last_code, line.code, line.code_length);
+        last_length = line.code_length;
+        last_prefix = prefix;
         any = true;
       }
     }

@@ -116,8 +116,8 @@ class piece_merge {
                    runs_[alone].records + ends[alone].offset, worker->buffer, PIECE_BUFFER, flush,
                    error_, &worker->result);
       } else {
-        gather(worker->pointers, taking_part, options_.unique, worker->heads, worker->losers,
-               worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
+        gather(worker->pointers, taking_part, rules_of(options_, false), worker->heads,
+               worker->losers, worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
                before != nullptr ? before->code : nullptr,
                before != nullptr ? before->code_length : 0);
       }
@@ -158,7 +158,7 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
   std::size_t pieces = 1;
   std::size_t lines = 0;
   for (std::size_t r = 0; r < count; ++r) lines += runs[r].lines;
-  if (options.second_thread && bytes >= 2 * piece_bytes) {
+  if (options.second_thread && options.limit == SIZE_MAX && bytes >= 2 * piece_bytes) {
     // Many samples to a piece, so that pieces come out near their size:
     // the thread with the smaller piece waits for the other's to be written
     // before its own, and one that outgrows its buffer waits mid-piece.
