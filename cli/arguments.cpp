@@ -28,6 +28,7 @@ constexpr std::string_view USAGE_LINES[] = {
     "\t-S <size>  hold at most <size> of lines in memory (512K, 64M, 2G), the rest on disk",
     "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)",
     "\t--version  print the version and exit",
+    "\t-z         end lines with a zero byte, not a newline",
 };
 
 }  // namespace
@@ -56,6 +57,8 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       settings.unique = true;
     } else if (argument == "--version") {
       settings.show_version = true;
+    } else if (argument == "-z") {
+      settings.terminator = '\0';
     } else if (argument == "-t") {
       if (last) break;  // a trailing -t has no effect
       settings.separator = arguments[++i][0];

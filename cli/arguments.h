@@ -29,6 +29,7 @@ struct sort_settings {
   // or the option given last without its value (`missing_value`).
   const char* wrong_argument = nullptr;
   bool missing_value = false;
+  char terminator = '\n';  // -z: a zero byte ends each line
 };
 
 // Reads the arguments that follow the program name.

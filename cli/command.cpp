@@ -127,6 +127,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.fan_in = tuning.fan_in;
   options.second_thread = tuning.second_thread;
   options.piece_bytes = tuning.piece_bytes;
+  options.terminator = settings.terminator;
   line_sorter sorter(options);
 
   // A mapped file takes address space beside the budget's. Its texts stay
@@ -135,7 +136,8 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   // which would change them before they are written.
   const std::size_t room = address_space_left();
   mapped_input input;
-  const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0);
+  const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0,
+                                settings.terminator);
   command_tuning reading = tuning;
   if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, streams.out)) {
     reading.texts_stay_from = SIZE_MAX;

@@ -30,7 +30,8 @@ bool line_taker::next(taken_line* taken) noexcept {
   const std::size_t end = lines_.size();
   while (at_ < end && !failed_) {
     const std::size_t from = at_;
-    const auto stop = static_cast<std::size_t>(find_byte(bytes + from, bytes + end, '\n') - bytes);
+    const auto stop = static_cast<std::size_t>(
+        find_byte(bytes + from, bytes + end, settings_.terminator) - bytes);
     at_ = stop + 1;
     ++taken_;
     if (stop - from > MAX_LINE_LENGTH) {

@@ -37,7 +37,7 @@ class block_worker {
   explicit block_worker(shared_reading* shared) noexcept
       : shared_(shared),
         taker_(shared->settings, shared->range),
-        builder_(shared->settings.reverse) {}
+        builder_(shared->settings.reverse, shared->settings.terminator) {}
 
   void run() noexcept {
     input_block block;
@@ -115,7 +115,7 @@ read_outcome read_lines(int fd, const mapped_input& input, const sort_settings& 
                         line_sorter* sorter) noexcept {
   message_order order(messages);
   message_order* const ordered = settings.quiet ? nullptr : &order;
-  block_reader reader(fd, input, tuning.block_bytes, ordered);
+  block_reader reader(fd, input, tuning.block_bytes, ordered, settings.terminator);
   shared_reading shared{settings, range, sorter, &reader, &input, tuning.texts_stay_from,
                         ordered,  {},    {}};
   block_worker first(&shared);

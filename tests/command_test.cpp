@@ -61,7 +61,8 @@ const std::string USAGE =
     "\t-u         print only the first line of each group of equal versions\n"
     "\t-S <size>  hold at most <size> of lines in memory (512K, 64M, 2G), the rest on disk\n"
     "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)\n"
-    "\t--version  print the version and exit\n";
+    "\t--version  print the version and exit\n"
+    "\t-z         end lines with a zero byte, not a newline\n";
 
 const std::string LONG_4095 = "1.2.3 " + std::string(4089, 'x');
 const std::string LONG_4096 = "9.9.9 " + std::string(4090, 'y');
@@ -212,6 +213,11 @@ const std::vector<row>& rows() {
        "V1.5.0\nv1.0.0\n",
        "Invalid semver: nightly\n",
        0},
+      // Records that end with a zero byte, a newline being an ordinary byte.
+      {{"-z"}, "2.0.0\0001.0.0\0"s, "1.0.0\0002.0.0\0"s, "", 0},
+      {{"-z", "-k", "2"}, "b\n1 2.0.0\0a 1.0.0"s, "a 1.0.0\0b\n1 2.0.0\0"s, "", 0},
+      {{"-z", "-v", "-k", "2", "-r"}, "b\n1 2.0.0\0a 1.0.0\0"s, "2.0.0\0001.0.0\0"s, "", 0},
+      {{"-z"}, "x\ny\0\0001.0.0\n\0"s, "", "Invalid semver: x\ny\nInvalid semver: 1.0.0\n\n", 0},
       // Lines.
       {{}, "\n\n1.0.0\n\n", "1.0.0\n", "", 0},
       {{}, "2.0.0\n1.2.3", "1.2.3\n2.0.0\n", "", 0},
