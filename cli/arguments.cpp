@@ -29,6 +29,7 @@ constexpr std::string_view USAGE_LINES[] = {
     "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)",
     "\t--version  print the version and exit",
     "\t-z         end lines with a zero byte, not a newline",
+    "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each",
 };
 
 }  // namespace
@@ -62,7 +63,8 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
     } else if (argument == "-t") {
       if (last) break;  // a trailing -t has no effect
       settings.separator = arguments[++i][0];
-    } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T") {
+    } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T" ||
+               argument == "-g") {
       if (last) {
         settings.show_help = true;  // the value is missing
         if (settings.wrong_argument == nullptr) {
@@ -72,10 +74,11 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
         break;
       }
       const char* value = arguments[++i];
-      if (argument == "-k") {
+      if (argument == "-k" || argument == "-g") {
+        // A field number reads like a core number; below 1 it is field 1.
         std::size_t consumed = 0;
         const std::int32_t field = convert_integer(value, &consumed);
-        settings.field = field < 1 ? 1 : field;
+        (argument == "-k" ? settings.field : settings.group) = field < 1 ? 1 : field;
       } else if (argument == "-m") {
         settings.range = value;
       } else if (argument == "-S") {

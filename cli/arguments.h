@@ -30,6 +30,7 @@ struct sort_settings {
   const char* wrong_argument = nullptr;
   bool missing_value = false;
   char terminator = '\n';  // -z: a zero byte ends each line
+  std::int32_t group = 0;  // -g, 1-based; 0: no groups
 };
 
 // Reads the arguments that follow the program name.

@@ -128,6 +128,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.second_thread = tuning.second_thread;
   options.piece_bytes = tuning.piece_bytes;
   options.terminator = settings.terminator;
+  options.prefixed = settings.group != 0;
   line_sorter sorter(options);
 
   // A mapped file takes address space beside the budget's. Its texts stay

@@ -45,7 +45,8 @@ bool line_taker::next(taken_line* taken) noexcept {
   return false;
 }
 
-bool line_taker::same_as_last(std::string_view field) const noexcept {
+bool line_taker::same_as_last(std::string_view field,
+                              std::optional<std::string_view> group) const noexcept {
   if (field.size() != last_field_size_ || last_field_size_ == 0) return false;
   // Most fields differ early: the first eight bytes tell them apart.
   if (last_field_size_ >= 8) {
@@ -55,7 +56,9 @@ bool line_taker::same_as_last(std::string_view field) const noexcept {
     std::memcpy(&b, last_field_, 8);
     if (a != b) return false;
   }
-  return std::memcmp(field.data(), last_field_, last_field_size_) == 0;
+  if (std::memcmp(field.data(), last_field_, last_field_size_) != 0) return false;
+  return !group || (group->size() == last_group_size_ &&
+                    std::memcmp(group->data(), last_group_, last_group_size_) == 0);
 }
 
 // Takes one line, up to its end or first zero byte: true when it is
@@ -67,10 +70,18 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
     if (!settings_.quiet) note(messages_.field_missing(settings_.field, line));
     return false;
   }
-  *taken = {line, settings_.versions_only ? *field : line, &version_};
-  // Lists repeat versions: a field the same as the last one accepted is the
-  // same version, accepted again without parsing.
-  if (same_as_last(*field)) {
+  std::optional<std::string_view> group;
+  if (settings_.group != 0) {
+    group = find_field(line, settings_.separator, settings_.group);
+    if (!group) {
+      if (!settings_.quiet) note(messages_.field_missing(settings_.group, line));
+      return false;
+    }
+  }
+  *taken = {line, settings_.versions_only ? *field : line, group, &version_};
+  // Lists repeat versions: a field the same as the last one accepted, in
+  // the same group, is the same version, accepted again without parsing.
+  if (same_as_last(*field, group)) {
     taken->version = nullptr;
     return true;
   }
@@ -84,6 +95,10 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
   }
   last_field_size_ = field->size() <= sizeof last_field_ ? field->size() : 0;
   std::memcpy(last_field_, field->data(), last_field_size_);
+  if (group) {
+    std::memcpy(last_group_, group->data(), group->size());
+    last_group_size_ = group->size();
+  }
   return true;
 }
 

@@ -1,12 +1,13 @@
 // The rules of a line: where it ends, how long it may be, its fields, its
-// version (-l) and the range it must satisfy (-m). A block's lines are
-// taken apart one after another: the accepted ones are handed out, each
-// dropped one becomes a message.
+// version (-l), its group (-g) and the range it must satisfy (-m). A
+// block's lines are taken apart one after another: the accepted ones are
+// handed out, each dropped one becomes a message.
 #pragma once
 
 #include <quorbel/version.h>
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "cli/arguments.h"
@@ -17,10 +18,11 @@ namespace quorbel {
 
 // An accepted line.
 struct taken_line {
-  std::string_view line;  // the whole line, without its end
-  std::string_view text;  // what is written for it: the line, or its field (-v)
-  // Its version, or null when it is that of the line accepted before it
-  // (by this taker, in this block or an earlier one).
+  std::string_view line;                  // the whole line, without its end
+  std::string_view text;                  // what is written for it: the line, or its field (-v)
+  std::optional<std::string_view> group;  // the field of -g, absent without it
+  // Its version, or null when its version and group are those of the line
+  // accepted before it (by this taker, in this block or an earlier one).
   const version_view* version = nullptr;
 };
 
@@ -49,7 +51,8 @@ class line_taker {
 
  private:
   [[nodiscard]] bool accept(std::string_view line, taken_line* taken) noexcept;
-  [[nodiscard]] bool same_as_last(std::string_view field) const noexcept;
+  [[nodiscard]] bool same_as_last(std::string_view field,
+                                  std::optional<std::string_view> group) const noexcept;
   void note(bool kept) noexcept { failed_ = failed_ || !kept; }
 
   const sort_settings& settings_;
@@ -63,10 +66,13 @@ class line_taker {
   // One view serves every line: rewriting a fresh one for each line costs
   // more than parsing it.
   version_view version_;
-  // The version field of the line accepted last; empty before the first.
-  // A version is at most MAX_VERSION_LENGTH bytes, and one more with -l.
+  // The version field and the group of the line accepted last; empty
+  // before the first. A version is at most MAX_VERSION_LENGTH bytes, and
+  // one more with -l.
   char last_field_[MAX_VERSION_LENGTH + 1];
   std::size_t last_field_size_ = 0;
+  char last_group_[MAX_LINE_LENGTH];
+  std::size_t last_group_size_ = 0;
 };
 
 }  // namespace quorbel

@@ -92,8 +92,9 @@ class block_worker {
     taker_.start(lines);
     taken_line taken;
     while (status_.ok() && taker_.next(&taken)) {
-      const bool held = taken.version == nullptr ? builder_.add_again(taken.text)
-                                                 : builder_.add(*taken.version, taken.text);
+      const bool held = taken.version == nullptr
+                            ? builder_.add_again(taken.text)
+                            : builder_.add(*taken.version, taken.text, taken.group);
       if (!held) status_ = {sort_status::problem::out_of_memory, 0};
     }
     if (taker_.failed()) status_ = {sort_status::problem::out_of_memory, 0};

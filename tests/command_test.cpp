@@ -62,7 +62,8 @@ const std::string USAGE =
     "\t-S <size>  hold at most <size> of lines in memory (512K, 64M, 2G), the rest on disk\n"
     "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)\n"
     "\t--version  print the version and exit\n"
-    "\t-z         end lines with a zero byte, not a newline\n";
+    "\t-z         end lines with a zero byte, not a newline\n"
+    "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each\n";
 
 const std::string LONG_4095 = "1.2.3 " + std::string(4089, 'x');
 const std::string LONG_4096 = "9.9.9 " + std::string(4090, 'y');
@@ -157,6 +158,7 @@ const std::vector<row>& rows() {
       {{"-k", "-h"}, "1.0.0 a\n", "1.0.0 a\n", "", 0},  // -h is the value of -k here
       {{"-S"}, "1.0.0\n", USAGE, "Missing value: -S\n", 255},
       {{"-T"}, "1.0.0\n", USAGE, "Missing value: -T\n", 255},
+      {{"-g"}, "1.0.0\n", USAGE, "Missing value: -g\n", 255},
       {{"--version"}, "1.0.0\n", "quorbel " QUORBEL_VERSION "\n", "", 0},
       {{"-r", "--version", "-q"}, "", "quorbel " QUORBEL_VERSION "\n", "", 0},
       // Sizes: digits and a unit (K when none, as in sort), a whole argument.
@@ -218,6 +220,34 @@ const std::vector<row>& rows() {
       {{"-z", "-k", "2"}, "b\n1 2.0.0\0a 1.0.0"s, "a 1.0.0\0b\n1 2.0.0\0"s, "", 0},
       {{"-z", "-v", "-k", "2", "-r"}, "b\n1 2.0.0\0a 1.0.0\0"s, "2.0.0\0001.0.0\0"s, "", 0},
       {{"-z"}, "x\ny\0\0001.0.0\n\0"s, "", "Invalid semver: x\ny\nInvalid semver: 1.0.0\n\n", 0},
+      // Groups in byte order of their field, versions in order within each.
+      {{"-g", "1", "-k", "2"},
+       "web 2.0.0\napi 1.0.0\nweb 1.0.0\napi 1.0.0-rc.1\nweb2 0.1.0\nWeb 9\n",
+       "Web 9\napi 1.0.0-rc.1\napi 1.0.0\nweb 1.0.0\nweb 2.0.0\nweb2 0.1.0\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2", "-r"},
+       "web 2.0.0\napi 1.0.0\nweb 1.0.0\napi 1.0.0-rc.1\nweb2 0.1.0\n",
+       "api 1.0.0\napi 1.0.0-rc.1\nweb 2.0.0\nweb 1.0.0\nweb2 0.1.0\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2"},
+       "a 1.0.0+x\nb 0\na 1.0.0+y\n 2\n",
+       " 2\na 1.0.0+x\na 1.0.0+y\nb 0\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2", "-u"},
+       "web 1.0.0\napi 1.0.0\nweb 1.0.0+b\nweb 0.1.0\n",
+       "api 1.0.0\nweb 0.1.0\nweb 1.0.0\n",
+       "",
+       0},
+      {{"-k", "2", "-g", "1", "-v"}, "b 1.0.0\na 2.0.0\n", "2.0.0\n1.0.0\n", "", 0},
+      {{"-g", "3", "-k", "2"},
+       "a 1.0.0\nb\n",
+       "",
+       "Field 3 not found in a 1.0.0\nField 2 not found in b\n",
+       0},
+      {{"-g", "2"}, "1.0.0 x\nx\n", "1.0.0 x\n", "Field 2 not found in x\n", 0},
       // Lines.
       {{}, "\n\n1.0.0\n\n", "1.0.0\n", "", 0},
       {{}, "2.0.0\n1.2.3", "1.2.3\n2.0.0\n", "", 0},
@@ -328,6 +358,44 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.err, "");
     EXPECT_TRUE(got.out == expected) << "output differs";
+  }
+}
+
+TEST(command, groups_hold_through_temporary_files) {
+  // Far more lines than -S 1K holds, in groups that start one another: runs
+  // of them go to temporary files and back, with their groups, also when
+  // only the versions are written.
+  struct line {
+    std::string group;
+    int minor;
+  };
+  std::vector<line> lines;
+  std::string input;
+  for (int i = 0; i < 3000; ++i) {
+    lines.push_back({"g" + std::string(static_cast<std::size_t>(i % 7), 'x'), i * 7919 % 3000});
+    input += lines.back().group + " 1." + std::to_string(lines.back().minor) + ".0\n";
+  }
+  for (const bool reverse : {false, true}) {
+    for (const bool versions : {false, true}) {
+      std::vector<line> order = lines;
+      std::sort(order.begin(), order.end(), [reverse](const line& a, const line& b) {
+        if (a.group != b.group) return a.group < b.group;
+        return reverse ? a.minor > b.minor : a.minor < b.minor;
+      });
+      std::string expected;
+      for (const line& l : order) {
+        const std::string version = "1." + std::to_string(l.minor) + ".0";
+        expected += (versions ? version : l.group + " " + version) + "\n";
+      }
+      std::vector<std::string> args = {"-S", "1K", "-g", "1", "-k", "2"};
+      if (reverse) args.push_back("-r");
+      if (versions) args.push_back("-v");
+      SCOPED_TRACE(trace_of({args, "", "", "", 0}));
+      const outcome got = run_in_process(args, input, {.block_bytes = 200, .fan_in = 2});
+      EXPECT_EQ(got.status, 0);
+      EXPECT_EQ(got.err, "");
+      EXPECT_TRUE(got.out == expected) << "order or content differs";
+    }
   }
 }
 
