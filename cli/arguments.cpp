@@ -30,6 +30,7 @@ constexpr std::string_view USAGE_LINES[] = {
     "\t--version  print the version and exit",
     "\t-z         end lines with a zero byte, not a newline",
     "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each",
+    "\t-n <count> print at most <count> lines of each group (of all lines without -g)",
 };
 
 }  // namespace
@@ -64,7 +65,7 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       if (last) break;  // a trailing -t has no effect
       settings.separator = arguments[++i][0];
     } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T" ||
-               argument == "-g") {
+               argument == "-g" || argument == "-n") {
       if (last) {
         settings.show_help = true;  // the value is missing
         if (settings.wrong_argument == nullptr) {
@@ -83,8 +84,10 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
         settings.range = value;
       } else if (argument == "-S") {
         settings.size = value;
-      } else {
+      } else if (argument == "-T") {
         settings.temporary_directory = value;
+      } else {
+        settings.count = value;
       }
     } else {
       settings.show_help = true;
@@ -92,6 +95,17 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
     }
   }
   return settings;
+}
+
+std::optional<std::size_t> parse_count(std::string_view text) noexcept {
+  if (text.empty()) return std::nullopt;
+  std::size_t count = 0;
+  for (const char c : text) {
+    if (!is_digit_byte(c)) return std::nullopt;
+    const auto digit = static_cast<std::size_t>(c - '0');
+    count = count > (SIZE_MAX - digit) / 10 ? SIZE_MAX : count * 10 + digit;
+  }
+  return count;
 }
 
 }  // namespace quorbel

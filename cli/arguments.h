@@ -1,7 +1,9 @@
 // The command line: the options and the usage text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -29,11 +31,16 @@ struct sort_settings {
   // or the option given last without its value (`missing_value`).
   const char* wrong_argument = nullptr;
   bool missing_value = false;
-  char terminator = '\n';  // -z: a zero byte ends each line
-  std::int32_t group = 0;  // -g, 1-based; 0: no groups
+  char terminator = '\n';       // -z: a zero byte ends each line
+  std::int32_t group = 0;       // -g, 1-based; 0: no groups
+  const char* count = nullptr;  // -n, as written
 };
 
 // Reads the arguments that follow the program name.
 [[nodiscard]] sort_settings parse_arguments(int count, const char* const* arguments) noexcept;
+
+// The count of -n: decimal digits alone, a count beyond SIZE_MAX being
+// SIZE_MAX; absent for anything else.
+[[nodiscard]] std::optional<std::size_t> parse_count(std::string_view text) noexcept;
 
 }  // namespace quorbel

@@ -111,6 +111,12 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   } else {
     budget = default_memory_budget();
   }
+  std::size_t limit = SIZE_MAX;
+  if (settings.count != nullptr) {
+    const auto count = parse_count(settings.count);
+    if (!count) return refuse(streams, "Invalid count: ", settings.count);
+    limit = *count;
+  }
   const char* directory = settings.temporary_directory;
   if (directory == nullptr) {
     const char* from_environment = std::getenv("TMPDIR");
@@ -129,6 +135,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.piece_bytes = tuning.piece_bytes;
   options.terminator = settings.terminator;
   options.prefixed = settings.group != 0;
+  options.limit = limit;
   line_sorter sorter(options);
 
   // A mapped file takes address space beside the budget's. Its texts stay

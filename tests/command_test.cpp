@@ -63,7 +63,8 @@ const std::string USAGE =
     "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)\n"
     "\t--version  print the version and exit\n"
     "\t-z         end lines with a zero byte, not a newline\n"
-    "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each\n";
+    "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each\n"
+    "\t-n <count> print at most <count> lines of each group (of all lines without -g)\n";
 
 const std::string LONG_4095 = "1.2.3 " + std::string(4089, 'x');
 const std::string LONG_4096 = "9.9.9 " + std::string(4090, 'y');
@@ -159,6 +160,7 @@ const std::vector<row>& rows() {
       {{"-S"}, "1.0.0\n", USAGE, "Missing value: -S\n", 255},
       {{"-T"}, "1.0.0\n", USAGE, "Missing value: -T\n", 255},
       {{"-g"}, "1.0.0\n", USAGE, "Missing value: -g\n", 255},
+      {{"-n"}, "1.0.0\n", USAGE, "Missing value: -n\n", 255},
       {{"--version"}, "1.0.0\n", "quorbel " QUORBEL_VERSION "\n", "", 0},
       {{"-r", "--version", "-q"}, "", "quorbel " QUORBEL_VERSION "\n", "", 0},
       // Sizes: digits and a unit (K when none, as in sort), a whole argument.
@@ -248,6 +250,32 @@ const std::vector<row>& rows() {
        "Field 3 not found in a 1.0.0\nField 2 not found in b\n",
        0},
       {{"-g", "2"}, "1.0.0 x\nx\n", "1.0.0 x\n", "Field 2 not found in x\n", 0},
+      // The newest of each group, of all lines, or the first few.
+      {{"-g", "1", "-k", "2", "-r", "-n", "1"},
+       "web 2.0.0\napi 1.0.0\nweb 1.0.0\napi 1.0.0-rc.1\nweb2 0.1.0\n",
+       "api 1.0.0\nweb 2.0.0\nweb2 0.1.0\n",
+       "",
+       0},
+      {{"-t", "@", "-g", "1", "-k", "2", "-m", "*", "-r", "-n", "1"},
+       "web@2.3.0\napi@1.0.0\nweb@2.4.0-rc.1\nweb@2.3.1\napi@1.1.0\n",
+       "api@1.1.0\nweb@2.3.1\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2", "-u", "-n", "2"},
+       "a 3\na 1\nb 1\na 1+b\na 2\nb 1.0\n",
+       "a 1\na 2\nb 1\n",
+       "",
+       0},
+      {{"-l", "-r", "-n", "1"}, "v1.0.0\nv1.10.0\nv1.9.0\n", "v1.10.0\n", "", 0},
+      {{"-n", "2"}, "3.0.0\n1.0.0\nx\n2.0.0\n", "1.0.0\n2.0.0\n", "Invalid semver: x\n", 0},
+      {{"-n", "2", "-u"}, "1.0.0\n1.0.0+b\n3.0.0\n2.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      {{"-n", "0"}, "1.0.0\nx\n", "", "Invalid semver: x\n", 0},
+      {{"-n", "007", "-n", "99999999999999999999"}, "2\n1\n", "1\n2\n", "", 0},
+      {{"-n", "x"}, "1.0.0\n", "", "Invalid count: x\n", 255},
+      {{"-n", ""}, "1.0.0\n", "", "Invalid count: \n", 255},
+      {{"-n", "-1", "-q"}, "1.0.0\n", "", "Invalid count: -1\n", 255},
+      {{"-n", " 1"}, "1.0.0\n", "", "Invalid count:  1\n", 255},
+      {{"-n", "1k"}, "1.0.0\n", "", "Invalid count: 1k\n", 255},
       // Lines.
       {{}, "\n\n1.0.0\n\n", "1.0.0\n", "", 0},
       {{}, "2.0.0\n1.2.3", "1.2.3\n2.0.0\n", "", 0},
@@ -377,24 +405,30 @@ TEST(command, groups_hold_through_temporary_files) {
   }
   for (const bool reverse : {false, true}) {
     for (const bool versions : {false, true}) {
-      std::vector<line> order = lines;
-      std::sort(order.begin(), order.end(), [reverse](const line& a, const line& b) {
-        if (a.group != b.group) return a.group < b.group;
-        return reverse ? a.minor > b.minor : a.minor < b.minor;
-      });
-      std::string expected;
-      for (const line& l : order) {
-        const std::string version = "1." + std::to_string(l.minor) + ".0";
-        expected += (versions ? version : l.group + " " + version) + "\n";
+      for (const std::size_t limit : {std::size_t{2}, SIZE_MAX}) {
+        std::vector<line> order = lines;
+        std::sort(order.begin(), order.end(), [reverse](const line& a, const line& b) {
+          if (a.group != b.group) return a.group < b.group;
+          return reverse ? a.minor > b.minor : a.minor < b.minor;
+        });
+        std::string expected;
+        std::size_t taken = 0;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+          taken = i > 0 && order[i].group == order[i - 1].group ? taken + 1 : 0;
+          if (taken >= limit) continue;
+          const std::string version = "1." + std::to_string(order[i].minor) + ".0";
+          expected += (versions ? version : order[i].group + " " + version) + "\n";
+        }
+        std::vector<std::string> args = {"-S", "1K", "-g", "1", "-k", "2"};
+        if (reverse) args.push_back("-r");
+        if (versions) args.push_back("-v");
+        if (limit != SIZE_MAX) args.insert(args.end(), {"-n", std::to_string(limit)});
+        SCOPED_TRACE(trace_of({args, "", "", "", 0}));
+        const outcome got = run_in_process(args, input, {.block_bytes = 200, .fan_in = 2});
+        EXPECT_EQ(got.status, 0);
+        EXPECT_EQ(got.err, "");
+        EXPECT_TRUE(got.out == expected) << "order or content differs";
       }
-      std::vector<std::string> args = {"-S", "1K", "-g", "1", "-k", "2"};
-      if (reverse) args.push_back("-r");
-      if (versions) args.push_back("-v");
-      SCOPED_TRACE(trace_of({args, "", "", "", 0}));
-      const outcome got = run_in_process(args, input, {.block_bytes = 200, .fan_in = 2});
-      EXPECT_EQ(got.status, 0);
-      EXPECT_EQ(got.err, "");
-      EXPECT_TRUE(got.out == expected) << "order or content differs";
     }
   }
 }
