@@ -31,6 +31,7 @@ constexpr std::string_view USAGE_LINES[] = {
     "\t-z         end lines with a zero byte, not a newline",
     "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each",
     "\t-n <count> print at most <count> lines of each group (of all lines without -g)",
+    "\t-c         check that the input is in order already, and print nothing",
 };
 
 }  // namespace
@@ -61,6 +62,8 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       settings.show_version = true;
     } else if (argument == "-z") {
       settings.terminator = '\0';
+    } else if (argument == "-c") {
+      settings.check = true;
     } else if (argument == "-t") {
       if (last) break;  // a trailing -t has no effect
       settings.separator = arguments[++i][0];

@@ -34,6 +34,7 @@ struct sort_settings {
   char terminator = '\n';       // -z: a zero byte ends each line
   std::int32_t group = 0;       // -g, 1-based; 0: no groups
   const char* count = nullptr;  // -n, as written
+  bool check = false;           // -c: check the order, write nothing
 };
 
 // Reads the arguments that follow the program name.

@@ -12,6 +12,7 @@
 
 #include "cli/arguments.h"
 #include "cli/budget.h"
+#include "cli/check.h"
 #include "cli/fields.h"
 #include "cli/output.h"
 #include "cli/reading.h"
@@ -91,6 +92,21 @@ int refuse(const command_streams& streams, std::string_view what, std::string_vi
   return EXIT_USAGE;
 }
 
+// -c: checks the order of the input instead of sorting it.
+int check_order(const sort_settings& settings, const command_streams& streams,
+                const version_range* range, const command_tuning& tuning) noexcept {
+  const check_outcome checked = check_lines(streams.in, settings, range, streams.err, tuning);
+  switch (checked.why) {
+    case check_outcome::stop::in_order: return EXIT_SORTED;
+    case check_outcome::stop::disorder: return EXIT_DISORDER;
+    case check_outcome::stop::read_error:
+      report_error(streams.err, "Read error", checked.error);
+      return EXIT_TROUBLE;
+    case check_outcome::stop::out_of_memory: break;
+  }
+  return report(streams, {sort_status::problem::out_of_memory, 0});
+}
+
 int sort_lines(const sort_settings& settings, const command_streams& streams,
                const command_tuning& tuning) noexcept {
   version_range range;
@@ -117,6 +133,8 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
     if (!count) return refuse(streams, "Invalid count: ", settings.count);
     limit = *count;
   }
+  const version_range* const wanted = settings.range != nullptr ? &range : nullptr;
+  if (settings.check) return check_order(settings, streams, wanted, tuning);
   const char* directory = settings.temporary_directory;
   if (directory == nullptr) {
     const char* from_environment = std::getenv("TMPDIR");
@@ -154,8 +172,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
     reading.block_bytes = std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   // Every message is written before the output.
   const read_outcome read =
-      read_lines(streams.in, input, settings, settings.range != nullptr ? &range : nullptr,
-                 streams.err, reading, &sorter);
+      read_lines(streams.in, input, settings, wanted, streams.err, reading, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:

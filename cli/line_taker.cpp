@@ -23,6 +23,7 @@ void line_taker::start(std::string_view lines) noexcept {
   at_ = 0;
   zero_ = find_zero(lines.data(), 0, lines.size());
   taken_ = 0;
+  last_field_size_ = 0;
 }
 
 bool line_taker::next(taken_line* taken) noexcept {

@@ -1,7 +1,8 @@
-// The rules of a line: where it ends, how long it may be, its fields, its
-// version (-l), its group (-g) and the range it must satisfy (-m). A
-// block's lines are taken apart one after another: the accepted ones are
-// handed out, each dropped one becomes a message.
+// The rules of a line, for the sort and the check alike: where it ends, how
+// long it may be, its fields, its version (-l), its group (-g) and the
+// range it must satisfy (-m). A block's lines are taken apart one after
+// another: the accepted ones are handed out, each dropped one becomes a
+// message.
 #pragma once
 
 #include <quorbel/version.h>
@@ -21,8 +22,8 @@ struct taken_line {
   std::string_view line;                  // the whole line, without its end
   std::string_view text;                  // what is written for it: the line, or its field (-v)
   std::optional<std::string_view> group;  // the field of -g, absent without it
-  // Its version, or null when its version and group are those of the line
-  // accepted before it (by this taker, in this block or an earlier one).
+  // Its version, or null when its version and group are those of the
+  // line accepted before it in the block.
   const version_view* version = nullptr;
 };
 

@@ -2,6 +2,7 @@
 // standard output, standard error, status}, checked byte for byte. Most rows
 // run in-process; the last ones run the built binary to prove the wiring.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -64,7 +65,8 @@ const std::string USAGE =
     "\t--version  print the version and exit\n"
     "\t-z         end lines with a zero byte, not a newline\n"
     "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each\n"
-    "\t-n <count> print at most <count> lines of each group (of all lines without -g)\n";
+    "\t-n <count> print at most <count> lines of each group (of all lines without -g)\n"
+    "\t-c         check that the input is in order already, and print nothing\n";
 
 const std::string LONG_4095 = "1.2.3 " + std::string(4089, 'x');
 const std::string LONG_4096 = "9.9.9 " + std::string(4090, 'y');
@@ -276,6 +278,28 @@ const std::vector<row>& rows() {
       {{"-n", "-1", "-q"}, "1.0.0\n", "", "Invalid count: -1\n", 255},
       {{"-n", " 1"}, "1.0.0\n", "", "Invalid count:  1\n", 255},
       {{"-n", "1k"}, "1.0.0\n", "", "Invalid count: 1k\n", 255},
+      // Checks: the first line out of order, counting every line read.
+      {{"-c"}, "1.0.0-rc.1\n1.0.0\n1.0.0+b\n1.10.0\n", "", "", 0},
+      {{"-c"}, "", "", "", 0},
+      {{"-c"}, "1.0.0\n1.0.0-rc.1\n0.1.0\n", "", "Disorder at line 2: 1.0.0-rc.1\n", 1},
+      {{"-c", "-u"}, "1.0.0\n2.0.0\n2.0.0+b\n", "", "Disorder at line 3: 2.0.0+b\n", 1},
+      {{"-c", "-u"}, "1.0.0\n1.0.0\n", "", "Disorder at line 2: 1.0.0\n", 1},
+      {{"-c", "-r"}, "2.0.0\n1.0.0\n1.0.0+b\n", "", "", 0},
+      {{"-c", "-r", "-u"}, "2.0.0\n1.0.0\n1.0.0+b\n", "", "Disorder at line 3: 1.0.0+b\n", 1},
+      {{"-c", "-r"}, "2.0.0\n3.0.0\n", "", "Disorder at line 2: 3.0.0\n", 1},
+      {{"-c", "-k", "2"},
+       "a 1.0.0\nx\n\nb\nc 0.9.0\nd\n",
+       "",
+       "Field 2 not found in x\nField 2 not found in b\nDisorder at line 5: c 0.9.0\n",
+       1},
+      {{"-c", "-q"}, "x\n2.0.0\n1.0.0\n", "", "Disorder at line 3: 1.0.0\n", 1},
+      {{"-c", "-m", "1.x"}, "1.2.0\n3.0.0\n1.3.0\n", "", "", 0},
+      {{"-c", "-v", "-n", "1", "-k", "2"}, "a 1.0.0\nb 1.0.0\n", "", "", 0},
+      {{"-c", "-g", "1", "-k", "2"}, "a 2.0.0\na 3.0.0\nb 1.0.0\nb 1.0.0\n", "", "", 0},
+      {{"-c", "-g", "1", "-k", "2"}, "b 1.0.0\na 2.0.0\n", "", "Disorder at line 2: a 2.0.0\n", 1},
+      {{"-c", "-g", "1", "-k", "2", "-r"}, "a 3.0.0\na 2.0.0\nb 4.0.0\n", "", "", 0},
+      {{"-z", "-c"}, "1.0.0\0000.1.0\0"s, "", "Disorder at line 2: 0.1.0\n", 1},
+      {{"-z", "-c"}, "1\n\0002\0"s, "", "Invalid semver: 1\n\n", 0},
       // Lines.
       {{}, "\n\n1.0.0\n\n", "1.0.0\n", "", 0},
       {{}, "2.0.0\n1.2.3", "1.2.3\n2.0.0\n", "", 0},
@@ -513,6 +537,24 @@ TEST(binary, a_message_shows_as_soon_as_the_input_pauses) {
   EXPECT_EQ(got.out, "1.0.0\n2.0.0\n");
   EXPECT_EQ(got.err, "Invalid semver: x\nInvalid semver: y\n");
   EXPECT_EQ(got.status, 0);
+}
+
+TEST(binary, a_check_ends_at_the_first_disorder_while_the_input_stays_open) {
+  bool ended = false;
+  const outcome got = run_binary({"-c"}, {.conduct = [&](pid_t pid, int in, int) {
+                                   ASSERT_EQ(write(in, "2.0.0\nx\n1.0.0\n", 14), 14);
+                                   for (int tries = 0; tries < 1000 && !ended; ++tries) {
+                                     siginfo_t info{};
+                                     ended = waitid(P_PID, static_cast<id_t>(pid), &info,
+                                                    WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                                             info.si_pid == pid;
+                                     if (!ended) usleep(10000);
+                                   }
+                                 }});
+  EXPECT_TRUE(ended) << "it waited for the input to end";
+  EXPECT_EQ(got.out, "");
+  EXPECT_EQ(got.err, "Invalid semver: x\nDisorder at line 3: 1.0.0\n");
+  EXPECT_EQ(got.status, 1);
 }
 
 TEST(binary, standard_input_that_is_a_directory_is_a_read_error) {
