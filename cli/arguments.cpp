@@ -32,6 +32,7 @@ constexpr std::string_view USAGE_LINES[] = {
     "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each",
     "\t-n <count> print at most <count> lines of each group (of all lines without -g)",
     "\t-c         check that the input is in order already, and print nothing",
+    "\t-o <file>  write the output to <file> once it is complete; <file> may be the input",
 };
 
 }  // namespace
@@ -68,7 +69,7 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       if (last) break;  // a trailing -t has no effect
       settings.separator = arguments[++i][0];
     } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T" ||
-               argument == "-g" || argument == "-n") {
+               argument == "-g" || argument == "-n" || argument == "-o") {
       if (last) {
         settings.show_help = true;  // the value is missing
         if (settings.wrong_argument == nullptr) {
@@ -89,8 +90,10 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
         settings.size = value;
       } else if (argument == "-T") {
         settings.temporary_directory = value;
-      } else {
+      } else if (argument == "-n") {
         settings.count = value;
+      } else {
+        settings.output = value;
       }
     } else {
       settings.show_help = true;

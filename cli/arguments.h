@@ -31,10 +31,11 @@ struct sort_settings {
   // or the option given last without its value (`missing_value`).
   const char* wrong_argument = nullptr;
   bool missing_value = false;
-  char terminator = '\n';       // -z: a zero byte ends each line
-  std::int32_t group = 0;       // -g, 1-based; 0: no groups
-  const char* count = nullptr;  // -n, as written
-  bool check = false;           // -c: check the order, write nothing
+  char terminator = '\n';        // -z: a zero byte ends each line
+  std::int32_t group = 0;        // -g, 1-based; 0: no groups
+  const char* count = nullptr;   // -n, as written
+  bool check = false;            // -c: check the order, write nothing
+  const char* output = nullptr;  // -o
 };
 
 // Reads the arguments that follow the program name.

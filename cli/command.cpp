@@ -15,6 +15,7 @@
 #include "cli/check.h"
 #include "cli/fields.h"
 #include "cli/output.h"
+#include "cli/output_file.h"
 #include "cli/reading.h"
 #include "engine/io.h"
 #include "engine/sorter.h"
@@ -46,10 +47,11 @@ int print(const command_streams& streams, const std::string_view* lines, std::si
   return status;
 }
 
-// Says what stopped the sort and gives the status; temporary files are in
-// `directory`.
+// Says what stopped the sort and gives the status: temporary files are in
+// `directory`, and the output goes to the file `output`, or to standard
+// output when it is null.
 int report(const command_streams& streams, const sort_status& status,
-           const char* directory = nullptr) noexcept {
+           const char* directory = nullptr, const char* output = nullptr) noexcept {
   switch (status.what) {
     case sort_status::problem::none: return EXIT_SORTED;
     case sort_status::problem::out_of_memory: report_error(streams.err, "Out of memory", 0); break;
@@ -57,7 +59,7 @@ int report(const command_streams& streams, const sort_status& status,
       report_error(streams.err, "Temporary file error", directory, status.error);
       break;
     case sort_status::problem::output:
-      report_error(streams.err, "Write error", status.error);
+      report_error(streams.err, "Write error", output, status.error);
       break;
   }
   return EXIT_TROUBLE;
@@ -133,6 +135,10 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
     if (!count) return refuse(streams, "Invalid count: ", settings.count);
     limit = *count;
   }
+  // As with sort, a check writes no output, so a file for it is a mistake.
+  if (settings.check && settings.output != nullptr) {
+    return refuse(streams, "Incompatible options: ", "-c -o");
+  }
   const version_range* const wanted = settings.range != nullptr ? &range : nullptr;
   if (settings.check) return check_order(settings, streams, wanted, tuning);
   const char* directory = settings.temporary_directory;
@@ -155,6 +161,16 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.prefixed = settings.group != 0;
   options.limit = limit;
   line_sorter sorter(options);
+  // The file of -o is made before any input is read: an output that cannot
+  // be made is no reason to read it all.
+  output_file file;
+  if (settings.output != nullptr) {
+    if (const int error = file.open(settings.output)) {
+      report_error(streams.err, "Write error", settings.output, error);
+      return EXIT_TROUBLE;
+    }
+  }
+  const int out = settings.output != nullptr ? file.fd() : streams.out;
 
   // A mapped file takes address space beside the budget's. Its texts stay
   // in its pages only when the whole file leaves room in the budget for
@@ -165,7 +181,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0,
                                 settings.terminator);
   command_tuning reading = tuning;
-  if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, streams.out)) {
+  if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, out)) {
     reading.texts_stay_from = SIZE_MAX;
   }
   if (reading.block_bytes == 0)
@@ -182,12 +198,20 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   }
   mapped_input::state state = input.check();
   if (state != mapped_input::state::whole) return report_lost_input(streams, state);
-  const int status = report(streams, sorter.write_sorted(streams.out), directory);
+  const int status = report(streams, sorter.write_sorted(out), directory, settings.output);
   // Texts written from the file's pages may have lost their bytes since.
   state = input.check();
-  return status == EXIT_SORTED && state != mapped_input::state::whole
-             ? report_lost_input(streams, state)
-             : status;
+  if (status == EXIT_SORTED && state != mapped_input::state::whole) {
+    return report_lost_input(streams, state);
+  }
+  // Only a whole output takes the place of the file; else the file stays.
+  if (status == EXIT_SORTED && settings.output != nullptr) {
+    if (const int error = file.commit()) {
+      report_error(streams.err, "Write error", settings.output, error);
+      return EXIT_TROUBLE;
+    }
+  }
+  return status;
 }
 
 }  // namespace

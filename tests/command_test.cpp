@@ -66,7 +66,8 @@ const std::string USAGE =
     "\t-z         end lines with a zero byte, not a newline\n"
     "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each\n"
     "\t-n <count> print at most <count> lines of each group (of all lines without -g)\n"
-    "\t-c         check that the input is in order already, and print nothing\n";
+    "\t-c         check that the input is in order already, and print nothing\n"
+    "\t-o <file>  write the output to <file> once it is complete; <file> may be the input\n";
 
 const std::string LONG_4095 = "1.2.3 " + std::string(4089, 'x');
 const std::string LONG_4096 = "9.9.9 " + std::string(4090, 'y');
@@ -161,6 +162,7 @@ const std::vector<row>& rows() {
       {{"-k", "-h"}, "1.0.0 a\n", "1.0.0 a\n", "", 0},  // -h is the value of -k here
       {{"-S"}, "1.0.0\n", USAGE, "Missing value: -S\n", 255},
       {{"-T"}, "1.0.0\n", USAGE, "Missing value: -T\n", 255},
+      {{"-q", "-o"}, "1.0.0\n", USAGE, "Missing value: -o\n", 255},
       {{"-g"}, "1.0.0\n", USAGE, "Missing value: -g\n", 255},
       {{"-n"}, "1.0.0\n", USAGE, "Missing value: -n\n", 255},
       {{"--version"}, "1.0.0\n", "quorbel " QUORBEL_VERSION "\n", "", 0},
@@ -300,6 +302,7 @@ const std::vector<row>& rows() {
       {{"-c", "-g", "1", "-k", "2", "-r"}, "a 3.0.0\na 2.0.0\nb 4.0.0\n", "", "", 0},
       {{"-z", "-c"}, "1.0.0\0000.1.0\0"s, "", "Disorder at line 2: 0.1.0\n", 1},
       {{"-z", "-c"}, "1\n\0002\0"s, "", "Invalid semver: 1\n\n", 0},
+      {{"-c", "-o", "x"}, "1.0.0\n", "", "Incompatible options: -c -o\n", 255},
       // Lines.
       {{}, "\n\n1.0.0\n\n", "1.0.0\n", "", 0},
       {{}, "2.0.0\n1.2.3", "1.2.3\n2.0.0\n", "", 0},
