@@ -114,12 +114,14 @@ struct gather_rules {
 // Gathers the merged lines into buffers and passes each full one on, to
 // `flush(buffer, used)`, which returns the buffer to gather into next, by
 // the rules. `before` (may be null) is the code of the line before the
-// first, for `unique`; a limit counts from the first line.
+// first, and `taken` the lines of its prefix (of all, without prefixes)
+// that a limit counts before the first.
 template <typename Flush>
 void gather(line_source* const* sources, std::size_t count, const gather_rules& rules, head* heads,
             std::size_t* losers, char* buffer, std::size_t capacity, Flush flush,
             const std::atomic<int>& stop, merge_result* result,
-            const std::uint8_t* before = nullptr, std::size_t before_length = 0) noexcept {
+            const std::uint8_t* before = nullptr, std::size_t before_length = 0,
+            std::size_t taken = 0) noexcept {
   if (count == 0) {
     (void)flush(buffer, 0);  // nothing to merge, but the turn comes all the same
     return;
@@ -142,8 +144,9 @@ void gather(line_source* const* sources, std::size_t count, const gather_rules& 
   if (any) {
     std::memcpy(last_code, before, before_length);
     last_length = before_length;
+    if (limited && rules.prefixed) last_prefix = prefix_length(before, before_length);
   }
-  std::size_t taken = 0;  // lines of the last prefix, or of all
+  // `taken`: lines of the last prefix, or of all.
   for (;;) {
     const std::size_t w = tree.winner();
     head& h = heads[w];

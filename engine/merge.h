@@ -30,7 +30,8 @@ struct merge_result {
 // merge_lines for sorted runs in memory, which can be cut anywhere: the
 // output is cut into pieces at lines sampled from the runs, and two threads
 // merge alternate pieces side by side, each writing its piece in turn. A
-// limit counts lines from the first, so with one the output is one piece.
+// limit counts into each piece the lines of its first group before it;
+// with unique as well, the output is one piece.
 [[nodiscard]] merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
                                       const sort_options& options) noexcept;
 
