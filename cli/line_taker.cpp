@@ -71,7 +71,10 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
     if (!settings_.quiet) note(messages_.field_missing(settings_.field, line));
     return false;
   }
-  std::optional<std::string_view> group;
+  // Written in place, member by member: a whole record built on the stack
+  // and copied costs more than the rest of the line.
+  std::optional<std::string_view>& group = taken->group;
+  group.reset();
   if (settings_.group != 0) {
     group = find_field(line, settings_.separator, settings_.group);
     if (!group) {
@@ -79,7 +82,9 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
       return false;
     }
   }
-  *taken = {line, settings_.versions_only ? *field : line, group, &version_};
+  taken->line = line;
+  taken->text = settings_.versions_only ? *field : line;
+  taken->version = &version_;
   // Lists repeat versions: a field the same as the last one accepted, in
   // the same group, is the same version, accepted again without parsing.
   if (same_as_last(*field, group)) {
