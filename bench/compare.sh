@@ -15,7 +15,8 @@
 # shape is sorted whole, with `quorbel -q` and `sort -V`). One table holds
 # every shape. On the packages shape more rows time `quorbel -k 2 -q -l -u`,
 # `quorbel -k 2 -q -m '>=1.2.0 <3'`, the groups `-g 1` and the newest of each
-# `-g 1 -r -n 1`, the first lines `-n 100`, the output to a file `-o FILE`,
+# `-g 1 -r -n 1`, the first lines `-n 100`, the output to a file `-o FILE`
+# beside the shell's `> FILE`,
 # and the check `-c` of the corpus sorted already (its input is that sorted
 # file, made by the binary under test; its ratio is to sorting the corpus)
 # (OPTIONS=0 leaves them out); a binary that rejects those options (status
@@ -129,6 +130,9 @@ set_command() {  # name field(0: the whole line) [budget tmpdir]
       LABEL="quorbel ${key_label}-q -n 100" ;;
     quorbel_o) CMD=("$QUORBEL" "${key[@]}" -q -o "$SCRATCH/output")
       LABEL="quorbel ${key_label}-q -o FILE" ;;
+    quorbel_redirect)  # what -o is measured against: the shell writes the file
+      CMD=(sh -c 'exec "$0" "$@" > "'"$SCRATCH"'/redirected"' "$QUORBEL" "${key[@]}" -q)
+      LABEL="quorbel ${key_label}-q > FILE" ;;
     quorbel_c) CMD=("$QUORBEL" -c "${key[@]}" -q)
       LABEL="quorbel -c ${key_label}-q, on the corpus sorted" ;;
     quorbel_spill) CMD=("$QUORBEL" "${key[@]}" -q -S "$3" -T "$4")
@@ -370,7 +374,8 @@ is_one_of() {  # word words...
 run_shapes() {
   local lines shape count input bytes field name with_options=() shape_list
   shape_list=$("$MAKE_CORPUS" --list)
-  local option_names=(quorbel_lu quorbel_m quorbel_g quorbel_gn quorbel_n quorbel_o quorbel_c)
+  local option_names=(quorbel_lu quorbel_m quorbel_g quorbel_gn quorbel_n quorbel_redirect quorbel_o
+                      quorbel_c)
   if [[ $OPTIONS == 1 ]]; then
     for name in "${option_names[@]}"; do
       case $name in
@@ -379,6 +384,7 @@ run_shapes() {
         quorbel_g) set -- -g 1 ;;
         quorbel_gn) set -- -g 1 -r -n 1 ;;
         quorbel_n) set -- -n 100 ;;
+        quorbel_redirect) set -- ;;
         quorbel_o) set -- -o "$SCRATCH/probe-output" ;;
         quorbel_c) set -- -c ;;
       esac

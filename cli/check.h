@@ -1,9 +1,10 @@
 // -c: whether the input is in order already. Lines are taken apart as for
 // the sort, and each accepted one is compared with the one accepted before
 // it in the order the sort gives (its group, then its version), as it is
-// read. Nothing is held but a line or two; reading stops at the first line
-// out of order. The input is read, never mapped: each byte is looked at
-// once, which a read does for less than the page faults of a mapping.
+// read. Nothing is held but a line or two of each block in hand; reading
+// stops at the first line out of order. The input is read, never mapped:
+// each byte is looked at once, which a read does for less than the page
+// faults of a mapping.
 #pragma once
 
 #include <quorbel/version.h>

@@ -30,6 +30,7 @@ class line_messages {
   void clear() noexcept { bytes_.clear(); }
   // Keeps the first `size` bytes of the text: the messages before a line.
   void cut(std::size_t size) noexcept { bytes_.resize_within(size); }
+  void swap(line_messages& other) noexcept { bytes_.swap(other.bytes_); }
 
  private:
   [[nodiscard]] bool put(std::string_view a, std::string_view b, std::string_view c = {},
