@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -316,34 +317,46 @@ std::string read_back(int fd) {
   }
 }
 
-// Where -o writes, in a directory of this process's own.
-const std::string& output_path() {
-  static const std::string path = [] {
+// A directory of its own for the file of -o, made for one input.
+class output_directory {
+ public:
+  output_directory() {
     char directory[] = "/tmp/quorbel-fuzz-XXXXXX";
     CHECK(mkdtemp(directory) != nullptr);
-    return std::string(directory) + "/out";
-  }();
-  return path;
-}
+    directory_ = directory;
+    path_ = directory_ + "/out";
+  }
+  [[nodiscard]] const std::string& path() const { return path_; }
 
-std::string take_output_file() {
-  std::string bytes;
-  const int fd = open(output_path().c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return bytes;
-  bytes = read_back(fd);
-  close(fd);
-  CHECK(unlink(output_path().c_str()) == 0);
-  return bytes;
-}
+  // The output, if the file was made; the directory is removed, which only
+  // works when nothing else was left in it.
+  std::string take() {
+    std::string bytes;
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      bytes = read_back(fd);
+      close(fd);
+      CHECK(unlink(path_.c_str()) == 0);
+    }
+    CHECK(rmdir(directory_.c_str()) == 0);
+    return bytes;
+  }
+
+ private:
+  std::string directory_;
+  std::string path_;
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
   options o = pick_options(data[0], data[1], data[2], data[3]);
+  std::optional<output_directory> output;
   if (o.output_file) {
+    output.emplace();
     o.arguments.push_back("-o");
-    o.arguments.push_back(output_path());
+    o.arguments.push_back(output->path());
   }
   // Bit 7 of the first byte: the lines are held in small runs, and either a
   // tiny memory budget sends them to temporary files merged a few at a time,
@@ -386,7 +399,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   close(streams.in);
   close(streams.out);
   close(streams.err);
-  const std::string in_file = o.output_file ? take_output_file() : std::string();
+  const std::string in_file = output ? output->take() : std::string();
 
   std::string expected_out, expected_err;
   const int expected_status = expect(input, o, &expected_out, &expected_err);
