@@ -13,9 +13,14 @@
 # `quorbel -k N -q` against `LC_ALL=C sort -t ' ' -kN,NV` and plain
 # `LC_ALL=C sort` (N is the version's field: 2, or 3 for long; the versions
 # shape is sorted whole, with `quorbel -q` and `sort -V`). One table holds
-# every shape. On the packages shape two more rows time `quorbel -k 2 -q -l -u`
-# and `quorbel -k 2 -q -m '>=1.2.0 <3'` (OPTIONS=0 leaves them out); a binary
-# that rejects those options (status 255 and its usage) gets "n/a" there.
+# every shape. On the packages shape more rows time `quorbel -k 2 -q -l -u`,
+# `quorbel -k 2 -q -m '>=1.2.0 <3'`, the groups `-g 1` and the newest of each
+# `-g 1 -r -n 1`, the first lines `-n 100`, the output to a file `-o FILE`
+# beside the shell's `> FILE`,
+# and the check `-c` of the corpus sorted already (its input is that sorted
+# file, made by the binary under test; its ratio is to sorting the corpus)
+# (OPTIONS=0 leaves them out); a binary that rejects those options (status
+# 255 and its usage) gets "n/a" there.
 # sorted and reversed hold only the valid lines of distinct (about 97%), so
 # their line counts are smaller than asked.
 #
@@ -117,6 +122,19 @@ set_command() {  # name field(0: the whole line) [budget tmpdir]
       LABEL="quorbel ${key_label}-q -l -u" ;;
     quorbel_m) CMD=("$QUORBEL" "${key[@]}" -q -m '>=1.2.0 <3')
       LABEL="quorbel ${key_label}-q -m '>=1.2.0 <3'" ;;
+    quorbel_g) CMD=("$QUORBEL" "${key[@]}" -q -g 1)
+      LABEL="quorbel ${key_label}-q -g 1" ;;
+    quorbel_gn) CMD=("$QUORBEL" "${key[@]}" -q -g 1 -r -n 1)
+      LABEL="quorbel ${key_label}-q -g 1 -r -n 1" ;;
+    quorbel_n) CMD=("$QUORBEL" "${key[@]}" -q -n 100)
+      LABEL="quorbel ${key_label}-q -n 100" ;;
+    quorbel_o) CMD=("$QUORBEL" "${key[@]}" -q -o "$SCRATCH/output")
+      LABEL="quorbel ${key_label}-q -o FILE" ;;
+    quorbel_redirect)  # what -o is measured against: the shell writes the file
+      CMD=(sh -c 'exec "$0" "$@" > "'"$SCRATCH"'/redirected"' "$QUORBEL" "${key[@]}" -q)
+      LABEL="quorbel ${key_label}-q > FILE" ;;
+    quorbel_c) CMD=("$QUORBEL" -c "${key[@]}" -q)
+      LABEL="quorbel -c ${key_label}-q, on the corpus sorted" ;;
     quorbel_spill) CMD=("$QUORBEL" "${key[@]}" -q -S "$3" -T "$4")
       LABEL="quorbel ${key_label}-q -S $3 -T DIR" ;;
     sort_v)
@@ -356,11 +374,19 @@ is_one_of() {  # word words...
 run_shapes() {
   local lines shape count input bytes field name with_options=() shape_list
   shape_list=$("$MAKE_CORPUS" --list)
+  local option_names=(quorbel_lu quorbel_m quorbel_g quorbel_gn quorbel_n quorbel_redirect quorbel_o
+                      quorbel_c)
   if [[ $OPTIONS == 1 ]]; then
-    for name in quorbel_lu quorbel_m; do
+    for name in "${option_names[@]}"; do
       case $name in
         quorbel_lu) set -- -l -u ;;
         quorbel_m) set -- -m '>=1.2.0 <3' ;;
+        quorbel_g) set -- -g 1 ;;
+        quorbel_gn) set -- -g 1 -r -n 1 ;;
+        quorbel_n) set -- -n 100 ;;
+        quorbel_redirect) set -- ;;
+        quorbel_o) set -- -o "$SCRATCH/probe-output" ;;
+        quorbel_c) set -- -c ;;
       esac
       if [[ $(accepts "$@") == 1 ]]; then
         with_options+=("$name")
@@ -381,9 +407,17 @@ run_shapes() {
       local names=(quorbel sort_v sort_plain) shown=(quorbel sort_v sort_plain) runs=()
       if [[ $shape == packages && $OPTIONS == 1 ]]; then
         names+=("${with_options[@]}")
-        shown+=(quorbel_lu quorbel_m)
+        shown+=("${option_names[@]}")
       fi
-      for name in "${names[@]}"; do runs+=("$name:$input:$field"); done
+      for name in "${names[@]}"; do
+        if [[ $name == quorbel_c ]]; then
+          # A check reads the whole input only when it is in order.
+          "$QUORBEL" -k "$field" -q <"$input" >"$SCRATCH/sorted"
+          runs+=("$name:$SCRATCH/sorted:$field")
+        else
+          runs+=("$name:$input:$field")
+        fi
+      done
       time_rounds "$shape, $count lines" "${runs[@]}"
       summarize "${names[@]}"
       for name in "${shown[@]}"; do

@@ -28,6 +28,11 @@ constexpr std::string_view USAGE_LINES[] = {
     "\t-S <size>  hold at most <size> of lines in memory (512K, 64M, 2G), the rest on disk",
     "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)",
     "\t--version  print the version and exit",
+    "\t-z         end lines with a zero byte, not a newline",
+    "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each",
+    "\t-n <count> print at most <count> lines of each group (of all lines without -g)",
+    "\t-c         check that the input is in order already, and print nothing",
+    "\t-o <file>  write the output to <file> once it is complete; <file> may be the input",
 };
 
 }  // namespace
@@ -44,7 +49,7 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       settings.quiet = true;
     } else if (argument == "-r") {
       settings.reverse = true;
-    } else if (argument == "-h") {
+    } else if (argument == "-h" || argument == "--help") {
       settings.show_help = true;
     } else if (argument == "-v") {
       settings.versions_only = true;
@@ -56,31 +61,57 @@ sort_settings parse_arguments(int count, const char* const* arguments) noexcept 
       settings.unique = true;
     } else if (argument == "--version") {
       settings.show_version = true;
+    } else if (argument == "-z") {
+      settings.terminator = '\0';
+    } else if (argument == "-c") {
+      settings.check = true;
     } else if (argument == "-t") {
       if (last) break;  // a trailing -t has no effect
       settings.separator = arguments[++i][0];
-    } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T") {
+    } else if (argument == "-k" || argument == "-m" || argument == "-S" || argument == "-T" ||
+               argument == "-g" || argument == "-n" || argument == "-o") {
       if (last) {
         settings.show_help = true;  // the value is missing
+        if (settings.wrong_argument == nullptr) {
+          settings.wrong_argument = arguments[i];
+          settings.missing_value = true;
+        }
         break;
       }
       const char* value = arguments[++i];
-      if (argument == "-k") {
+      if (argument == "-k" || argument == "-g") {
+        // A field number reads like a core number; below 1 it is field 1.
         std::size_t consumed = 0;
         const std::int32_t field = convert_integer(value, &consumed);
-        settings.field = field < 1 ? 1 : field;
+        (argument == "-k" ? settings.field : settings.group) = field < 1 ? 1 : field;
       } else if (argument == "-m") {
         settings.range = value;
       } else if (argument == "-S") {
         settings.size = value;
-      } else {
+      } else if (argument == "-T") {
         settings.temporary_directory = value;
+      } else if (argument == "-n") {
+        settings.count = value;
+      } else {
+        settings.output = value;
       }
     } else {
       settings.show_help = true;
+      if (settings.wrong_argument == nullptr) settings.wrong_argument = arguments[i];
     }
   }
   return settings;
+}
+
+std::optional<std::size_t> parse_count(std::string_view text) noexcept {
+  if (text.empty()) return std::nullopt;
+  std::size_t count = 0;
+  for (const char c : text) {
+    if (!is_digit_byte(c)) return std::nullopt;
+    const auto digit = static_cast<std::size_t>(c - '0');
+    count = count > (SIZE_MAX - digit) / 10 ? SIZE_MAX : count * 10 + digit;
+  }
+  return count;
 }
 
 }  // namespace quorbel

@@ -59,12 +59,13 @@ void widen_pipe(int fd, std::size_t block_bytes) noexcept {
 }  // namespace
 
 block_reader::block_reader(int fd, const mapped_input& input, std::size_t block_bytes,
-                           message_order* messages) noexcept
+                           message_order* messages, char terminator) noexcept
     : fd_(fd),
       mapped_(input.lines()),
       mapped_end_(input.end_offset()),
       block_bytes_(block_bytes == 0 ? 1 : block_bytes),
-      messages_(messages) {
+      messages_(messages),
+      terminator_(terminator) {
   // Another thread wakes a reader that waits for input by writing here.
   if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
   widen_pipe(fd, block_bytes_);
@@ -100,9 +101,9 @@ bool block_reader::next_mapped(std::size_t block_bytes, input_block* block) noex
   const char* const lines = mapped_.data();
   const std::size_t reach = std::min(block_bytes, mapped_.size()) - 1;
   const std::size_t window = std::min(mapped_.size() - reach, MAX_LINE_LENGTH + 2);
-  const void* newline = std::memchr(lines + reach, '\n', window);
+  const void* newline = std::memchr(lines + reach, terminator_, window);
   std::size_t size = 0;
-  if (newline == nullptr) newline = ::memrchr(lines, '\n', reach);
+  if (newline == nullptr) newline = ::memrchr(lines, terminator_, reach);
   if (newline != nullptr) {
     size = static_cast<std::size_t>(static_cast<const char*>(newline) - lines) + 1;
   }
@@ -160,7 +161,7 @@ bool block_reader::next_read(std::size_t block_bytes, growable<char>* buffer,
     std::size_t added = static_cast<std::size_t>(got);
     if (skipping_) {
       // The tail of an over-long line: dropped up to its newline.
-      const void* newline = std::memchr(bytes + size, '\n', added);
+      const void* newline = std::memchr(bytes + size, terminator_, added);
       if (newline == nullptr) continue;
       const std::size_t past =
           static_cast<std::size_t>(static_cast<const char*>(newline) - (bytes + size)) + 1;
@@ -168,7 +169,7 @@ bool block_reader::next_read(std::size_t block_bytes, growable<char>* buffer,
       added -= past;
       skipping_ = false;
     }
-    const char* last = static_cast<const char*>(::memrchr(bytes + size, '\n', added));
+    const char* last = static_cast<const char*>(::memrchr(bytes + size, terminator_, added));
     size += added;
     if (last != nullptr) {
       line_start = static_cast<std::size_t>(last - bytes) + 1;
@@ -177,7 +178,7 @@ bool block_reader::next_read(std::size_t block_bytes, growable<char>* buffer,
     if (size - line_start > MAX_LINE_LENGTH) {
       // Over-long before its end: keep what its message shows.
       size = line_start + LONG_LINE_SHOWN;
-      bytes[size++] = '\n';
+      bytes[size++] = terminator_;
       line_start = size;
       complete = true;
       skipping_ = true;

@@ -24,7 +24,7 @@ static_assert(MAX_LINE_LENGTH <= MAX_TEXT_LENGTH, "every line kept fits the engi
 // How much of an over-long line its message shows.
 inline constexpr std::size_t LONG_LINE_SHOWN = MAX_LINE_LENGTH + 1;
 
-// A block of whole lines, each with its newline, and its number.
+// A block of whole lines, each with its end, and its number.
 struct input_block {
   std::string_view lines;
   std::size_t sequence = 0;
@@ -37,10 +37,10 @@ struct input_block {
 // its own. One that is mapped makes reading take over at its start.
 class block_reader {
  public:
-  // Blocks hold about `block_bytes` (0 counts as 1); `messages` is null when
-  // quiet.
-  block_reader(int fd, const mapped_input& input, std::size_t block_bytes,
-               message_order* messages) noexcept;
+  // Blocks hold about `block_bytes` (0 counts as 1) of lines that end with
+  // `terminator`; `messages` is null when quiet.
+  block_reader(int fd, const mapped_input& input, std::size_t block_bytes, message_order* messages,
+               char terminator = '\n') noexcept;
   block_reader(const block_reader&) = delete;
   block_reader& operator=(const block_reader&) = delete;
   ~block_reader();
@@ -74,6 +74,7 @@ class block_reader {
   off_t mapped_end_;         // the offset in the file just past them
   std::size_t block_bytes_;  // the most a block holds, of lines of any length
   message_order* messages_;  // null when quiet
+  char terminator_;
   int wake_[2] = {-1, -1};
   std::atomic<bool> stopped_{false};
   std::atomic<std::size_t> bytes_per_line_{32};

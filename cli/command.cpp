@@ -11,9 +11,11 @@
 
 #include "cli/arguments.h"
 #include "cli/budget.h"
+#include "cli/check.h"
 #include "cli/fields.h"
 #include "cli/input_watch.h"
 #include "cli/output.h"
+#include "cli/output_file.h"
 #include "cli/reading.h"
 #include "cli/standard_streams.h"
 #include "engine/io.h"
@@ -48,16 +50,19 @@ int print(const command_streams& streams, const std::string_view* lines, std::si
 
 constexpr const char* CHANGED_INPUT = "Read error: input file changed while it was sorted";
 
-// Says what stopped the sort and gives the status.
-int report(const command_streams& streams, const sort_status& status) noexcept {
+// Says what stopped the sort and gives the status: temporary files are in
+// `directory`, and the output goes to the file `output`, or to standard
+// output when it is null.
+int report(const command_streams& streams, const sort_status& status,
+           const char* directory = nullptr, const char* output = nullptr) noexcept {
   switch (status.what) {
     case sort_status::problem::none: return EXIT_SORTED;
     case sort_status::problem::out_of_memory: report_error(streams.err, "Out of memory", 0); break;
     case sort_status::problem::temporary_file:
-      report_error(streams.err, "Temporary file error", status.error);
+      report_error(streams.err, "Temporary file error", directory, status.error);
       break;
     case sort_status::problem::output:
-      report_error(streams.err, "Write error", status.error);
+      report_error(streams.err, "Write error", output, status.error);
       break;
     case sort_status::problem::text_changed: report_error(streams.err, CHANGED_INPUT, 0); break;
   }
@@ -100,6 +105,21 @@ int refuse(const command_streams& streams, std::string_view what, std::string_vi
   return EXIT_USAGE;
 }
 
+// -c: checks the order of the input instead of sorting it.
+int check_order(const sort_settings& settings, const command_streams& streams,
+                const version_range* range, const command_tuning& tuning) noexcept {
+  const check_outcome checked = check_lines(streams.in, settings, range, streams.err, tuning);
+  switch (checked.why) {
+    case check_outcome::stop::in_order: return EXIT_SORTED;
+    case check_outcome::stop::disorder: return EXIT_DISORDER;
+    case check_outcome::stop::read_error:
+      report_error(streams.err, "Read error", checked.error);
+      return EXIT_TROUBLE;
+    case check_outcome::stop::out_of_memory: break;
+  }
+  return report(streams, {sort_status::problem::out_of_memory, 0});
+}
+
 int sort_lines(const sort_settings& settings, const command_streams& streams,
                const command_tuning& tuning) noexcept {
   version_range range;
@@ -120,15 +140,28 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   } else {
     budget = default_memory_budget();
   }
-  // A closed standard stream is an error at once, before any input is read.
+  std::size_t limit = SIZE_MAX;
+  if (settings.count != nullptr) {
+    const auto count = parse_count(settings.count);
+    if (!count) return refuse(streams, "Invalid count: ", settings.count);
+    limit = *count;
+  }
+  // As with sort, a check writes no output, so a file for it is a mistake.
+  if (settings.check && settings.output != nullptr) {
+    return refuse(streams, "Incompatible options: ", "-c -o");
+  }
+  // A closed standard stream is an error at once, before any input is read;
+  // output that goes elsewhere needs no standard output.
   if (streams.in < 0) {
     report_error(streams.err, "Read error", EBADF);
     return EXIT_TROUBLE;
   }
-  if (streams.out < 0) {
+  if (streams.out < 0 && !settings.check && settings.output == nullptr) {
     report_error(streams.err, "Write error", EBADF);
     return EXIT_TROUBLE;
   }
+  const version_range* const wanted = settings.range != nullptr ? &range : nullptr;
+  if (settings.check) return check_order(settings, streams, wanted, tuning);
   const char* directory = settings.temporary_directory;
   if (directory == nullptr) {
     const char* from_environment = std::getenv("TMPDIR");
@@ -147,7 +180,20 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.fan_in = std::min(tuning.fan_in, descriptors > 3 ? descriptors - 1 : 2);
   options.second_thread = tuning.second_thread;
   options.piece_bytes = tuning.piece_bytes;
+  options.terminator = settings.terminator;
+  options.prefixed = settings.group != 0;
+  options.limit = limit;
   line_sorter sorter(options);
+  // The file of -o is made before any input is read: an output that cannot
+  // be made is no reason to read it all.
+  output_file file;
+  if (settings.output != nullptr) {
+    if (const int error = file.open(settings.output)) {
+      report_error(streams.err, "Write error", settings.output, error);
+      return EXIT_TROUBLE;
+    }
+  }
+  const int out = settings.output != nullptr ? file.fd() : streams.out;
 
   // A mapped file takes address space beside the budget's. Its texts stay
   // in its pages only when the whole file leaves room in the budget for
@@ -156,31 +202,41 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   const std::size_t room = address_space_left();
   const input_watch watch(streams.in);
   mapped_input input;
-  const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0);
+  const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0,
+                                settings.terminator);
   command_tuning reading = tuning;
-  if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, streams.out)) {
+  if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, out)) {
     reading.texts_stay_from = SIZE_MAX;
   }
   if (reading.block_bytes == 0)
     reading.block_bytes = std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   // Every message is written before the output.
   const read_outcome read =
-      read_lines(streams.in, input, settings, settings.range != nullptr ? &range : nullptr,
-                 streams.err, reading, &sorter);
+      read_lines(streams.in, input, settings, wanted, streams.err, reading, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:
       report_error(streams.err, "Read error", read.error);
       return EXIT_TROUBLE;
-    case read_outcome::stop::sorter: return report(streams, read.sorter_status);
+    case read_outcome::stop::sorter: return report(streams, read.sorter_status, directory);
   }
   if (tuning.after_reading) tuning.after_reading();
   if (!input_is_whole(streams, input, watch)) return EXIT_TROUBLE;
-  const int status = report(streams, sorter.write_sorted(streams.out));
+  const int status = report(streams, sorter.write_sorted(out), directory, settings.output);
   // Texts written from the file's pages may have changed since, unless
   // the output went into the file itself, which changes it.
-  if (status != EXIT_SORTED || same_file(streams.in, streams.out)) return status;
-  return input_is_whole(streams, input, watch) ? status : EXIT_TROUBLE;
+  if (status == EXIT_SORTED && !same_file(streams.in, out) &&
+      !input_is_whole(streams, input, watch)) {
+    return EXIT_TROUBLE;
+  }
+  // Only a whole output takes the place of the file; else the file stays.
+  if (status == EXIT_SORTED && settings.output != nullptr) {
+    if (const int error = file.commit()) {
+      report_error(streams.err, "Write error", settings.output, error);
+      return EXIT_TROUBLE;
+    }
+  }
+  return status;
 }
 
 }  // namespace
@@ -190,7 +246,14 @@ int run_command(int argc, const char* const* argv, command_streams streams,
   streams = take_closed_standard_streams(streams);
   set_up_memory();
   const sort_settings settings = argc > 1 ? parse_arguments(argc - 1, argv + 1) : sort_settings{};
-  if (settings.show_help) return print(streams, USAGE.data(), USAGE.size(), EXIT_USAGE);
+  if (settings.show_help) {
+    // Which argument was wrong, when one was.
+    if (settings.wrong_argument != nullptr) {
+      (void)refuse(streams, settings.missing_value ? "Missing value: " : "Unknown argument: ",
+                   settings.wrong_argument);
+    }
+    return print(streams, USAGE.data(), USAGE.size(), EXIT_USAGE);
+  }
   if (settings.show_version) {
     const std::string_view version[] = {"quorbel " QUORBEL_VERSION};
     return print(streams, version, 1, EXIT_SORTED);

@@ -6,9 +6,10 @@
 
 namespace quorbel {
 
-inline constexpr int EXIT_SORTED = 0;   // also when lines were dropped
-inline constexpr int EXIT_TROUBLE = 1;  // read, write or temporary file error, out of memory
-inline constexpr int EXIT_USAGE = 255;  // the usage text was printed, or a bad value
+inline constexpr int EXIT_SORTED = 0;    // also when lines were dropped
+inline constexpr int EXIT_TROUBLE = 1;   // read, write or temporary file error, out of memory
+inline constexpr int EXIT_DISORDER = 1;  // -c: a line is out of order
+inline constexpr int EXIT_USAGE = 255;   // the usage text was printed, or a bad value
 
 // The file descriptors the command reads and writes.
 struct command_streams {

@@ -72,7 +72,7 @@ void mapped_input::unmap() noexcept {
   watching.store(false);
 }
 
-bool mapped_input::map(int fd, std::size_t least, std::size_t most) noexcept {
+bool mapped_input::map(int fd, std::size_t least, std::size_t most, char terminator) noexcept {
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return false;
   const off_t offset = ::lseek(fd, 0, SEEK_CUR);
@@ -107,7 +107,7 @@ bool mapped_input::map(int fd, std::size_t least, std::size_t most) noexcept {
   // the file when there is such a line, rather than looked through whole.
   const char* const lines = map_start_ + skipped;
   const std::size_t tail = std::min<std::size_t>(static_cast<std::size_t>(left), LAST_LINE_SEARCH);
-  const void* last = ::memrchr(lines + (left - tail), '\n', tail);
+  const void* last = ::memrchr(lines + (left - tail), terminator, tail);
   const std::size_t whole =
       last == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(last) - lines) + 1;
   end_offset_ = offset + static_cast<off_t>(whole);

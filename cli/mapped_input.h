@@ -28,14 +28,15 @@ class mapped_input {
   mapped_input& operator=(const mapped_input&) = delete;
   ~mapped_input();
 
-  // Maps what fd holds from its offset on, up to its last newline, when fd
-  // is a regular file with between `least` and `most` bytes there, and
-  // moves fd's offset past them, so that reading goes on after the mapped
-  // lines. False, leaving fd as it was, when it is not mapped: it is then to
-  // be read. One input is mapped at a time in a process.
-  bool map(int fd, std::size_t least, std::size_t most) noexcept;
+  // Maps what fd holds from its offset on, up to the end of its last line
+  // (the last `terminator`), when fd is a regular file with between `least`
+  // and `most` bytes there, and moves fd's offset past them, so that
+  // reading goes on after the mapped lines. False, leaving fd as it was,
+  // when it is not mapped: it is then to be read. One input is mapped at a
+  // time in a process.
+  bool map(int fd, std::size_t least, std::size_t most, char terminator = '\n') noexcept;
 
-  // The mapped lines, each with its newline; empty when nothing is mapped.
+  // The mapped lines, each with its end; empty when nothing is mapped.
   [[nodiscard]] std::string_view lines() const noexcept { return {begin_, size_}; }
   // The offset in the file just past the mapped lines.
   [[nodiscard]] off_t end_offset() const noexcept { return end_offset_; }

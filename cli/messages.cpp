@@ -38,6 +38,12 @@ bool line_messages::invalid_version(std::string_view line) noexcept {
   return put("Invalid semver: ", line);
 }
 
+bool line_messages::disorder(std::size_t number, std::string_view line) noexcept {
+  char digits[24];
+  const int length = std::snprintf(digits, sizeof digits, "%zu", number);
+  return put("Disorder at line ", {digits, static_cast<std::size_t>(length)}, ": ", line);
+}
+
 void message_order::write(std::size_t sequence, std::string_view messages) noexcept {
   std::unique_lock<std::mutex> lock(mutex_);
   turn_.wait(lock, [&] { return next_ == sequence || stopped_; });

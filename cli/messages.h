@@ -23,9 +23,14 @@ class line_messages {
   [[nodiscard]] bool field_missing(std::int32_t field, std::string_view line) noexcept;
   // "Invalid semver: <line>".
   [[nodiscard]] bool invalid_version(std::string_view line) noexcept;
+  // "Disorder at line <number>: <line>", of -c.
+  [[nodiscard]] bool disorder(std::size_t number, std::string_view line) noexcept;
 
   [[nodiscard]] std::string_view text() const noexcept { return {bytes_.data(), bytes_.size()}; }
   void clear() noexcept { bytes_.clear(); }
+  // Keeps the first `size` bytes of the text: the messages before a line.
+  void cut(std::size_t size) noexcept { bytes_.resize_within(size); }
+  void swap(line_messages& other) noexcept { bytes_.swap(other.bytes_); }
 
  private:
   [[nodiscard]] bool put(std::string_view a, std::string_view b, std::string_view c = {},

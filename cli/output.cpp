@@ -10,10 +10,17 @@
 namespace quorbel {
 
 void report_error(int fd, const char* what, int error) noexcept {
-  char message[256];
+  report_error(fd, what, nullptr, error);
+}
+
+void report_error(int fd, const char* what, const char* subject, int error) noexcept {
+  // A subject may be a path of PATH_MAX bytes.
+  char message[8192];
+  const char* const reason = error != 0 ? std::strerror(error) : nullptr;
   const int length =
-      error != 0 ? std::snprintf(message, sizeof message, "%s: %s\n", what, std::strerror(error))
-                 : std::snprintf(message, sizeof message, "%s\n", what);
+      std::snprintf(message, sizeof message, "%s%s%s%s%s\n", what, subject != nullptr ? ": " : "",
+                    subject != nullptr ? subject : "", reason != nullptr ? ": " : "",
+                    reason != nullptr ? reason : "");
   if (length <= 0) return;
   const auto size = static_cast<std::size_t>(length) < sizeof message
                         ? static_cast<std::size_t>(length)

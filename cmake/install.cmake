@@ -1,8 +1,8 @@
-# What `cmake --install` puts in place: the command and its man page, the
-# library with its header, a CMake package (find_package(quorbel) gives
-# quorbel::version) and a pkg-config module, and the SQLite extension when
-# it was built. Then the settings of the .deb that CPack makes from the same
-# rules.
+# What `cmake --install` puts in place: the command, its man page and its
+# completions for bash, zsh and fish, the library with its header, a CMake
+# package (find_package(quorbel) gives quorbel::version) and a pkg-config
+# module, and the SQLite extension when it was built. Then the settings of
+# the .deb that CPack makes from the same rules.
 include(CMakePackageConfigHelpers)
 
 set(QUORBEL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/quorbel)
@@ -10,6 +10,13 @@ set(QUORBEL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/quorbel)
 if(TARGET quorbel)
   install(TARGETS quorbel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/docs/quorbel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where each shell looks under the prefix, without a line of setup.
+  install(FILES ${PROJECT_SOURCE_DIR}/completions/quorbel.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quorbel)
+  install(FILES ${PROJECT_SOURCE_DIR}/completions/_quorbel
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+  install(FILES ${PROJECT_SOURCE_DIR}/completions/quorbel.fish
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 endif()
 
 install(TARGETS quorbel_version EXPORT quorbelTargets

@@ -51,6 +51,40 @@ void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& po
   }
 }
 
+std::size_t lines_before(const sorted_run* runs, std::size_t count, const run_cut* cuts,
+                         const std::uint8_t* prefix, std::size_t length) noexcept {
+  std::size_t total = 0;
+  for (std::size_t r = 0; r < count; ++r) {
+    const sorted_run& run = runs[r];
+    const std::size_t end = cuts[r].position;
+    if (length == 0) {
+      total += end;
+      continue;
+    }
+    // The lines of the prefix stand together, after those of smaller codes:
+    // the first mark not below the prefix, then a walk from the mark before.
+    const auto below = [&](const char* record) {
+      const line_view line = read_record(record);
+      return compare_order_codes(line.code, line.code_length, prefix, length) < 0;
+    };
+    std::size_t low = 0;
+    std::size_t high = (end + INDEX_STEP - 1) / INDEX_STEP;
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (below(run.records + run.marks[middle])) {
+        low = middle + 1;
+      } else {
+        high = middle;
+      }
+    }
+    std::size_t position = low == 0 ? 0 : (low - 1) * INDEX_STEP;
+    const char* at = run.records + (low == 0 ? 0 : run.marks[low - 1]);
+    for (; position < end && below(at); ++position) at += record_size(read_record(at));
+    total += end - position;
+  }
+  return total;
+}
+
 cut_point* sample_cut_points(const sorted_run* runs, std::size_t count, std::size_t step,
                              std::size_t* samples) {
   std::size_t total = 0;

@@ -36,6 +36,13 @@ struct run_cut {
 void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& point,
                   run_cut* cuts) noexcept;
 
+// The lines of the runs before their cuts whose codes start with the
+// `length` bytes at `prefix` (all of them when `length` is 0): how many
+// lines of a group came before a piece, for a limit on each group.
+[[nodiscard]] std::size_t lines_before(const sorted_run* runs, std::size_t count,
+                                       const run_cut* cuts, const std::uint8_t* prefix,
+                                       std::size_t length) noexcept;
+
 // The most lines between two samples of a run.
 inline constexpr std::size_t MAX_SAMPLE_STEP = 16 * INDEX_STEP;
 

@@ -12,9 +12,10 @@ namespace quorbel {
 
 namespace {
 
-// Each file source reads this much at a time; it holds any line whole.
+// Each file source reads this much at a time; it holds any line whole,
+// with its prefix.
 constexpr std::size_t SOURCE_BUFFER = std::size_t{1} << 16;
-static_assert(SOURCE_BUFFER >= 2 * (MAX_TEXT_LENGTH + 1));
+static_assert(SOURCE_BUFFER >= 2 * (MAX_CODE_PREFIX + 1 + MAX_TEXT_LENGTH + 1));
 // Read parts of a temporary file are given back a page at a time, after
 // every read, so that a merge holds its lines on disk once, not twice, even
 // when its files are small.
@@ -57,23 +58,36 @@ bool file_source::refill() noexcept {
 }
 
 bool file_source::next(line_view* line) noexcept {
-  const void* newline = nullptr;
-  while ((newline = std::memchr(buffer_ + start_, '\n', end_ - start_)) == nullptr) {
+  // The prefix runs to its zero byte, the text from there to its end.
+  std::size_t text_at = 0;  // from start_
+  const void* end = nullptr;
+  for (;;) {
+    const char* const from = buffer_ + start_;
+    const std::size_t left = end_ - start_;
+    const void* zero = prefixed_ ? std::memchr(from, 0, left) : from;
+    if (zero != nullptr) {
+      text_at = prefixed_ ? static_cast<std::size_t>(static_cast<const char*>(zero) - from) + 1 : 0;
+      end = std::memchr(from + text_at, terminator_, left - text_at);
+      if (end != nullptr) break;
+    }
     if (!refill()) {
-      // Every line written ends with a newline: anything else is a fault.
+      // Every line written is whole: anything else is a fault.
       if (error_ == 0 && end_ != start_) error_ = EIO;
       return false;
     }
   }
-  const char* const text = buffer_ + start_;
-  const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - text) + 1;
-  start_ += length;
+  const char* const record = buffer_ + start_;
+  const char* const text = record + text_at;
+  const auto length = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
+  start_ += text_at + length;
   version_view version;
   if (!finder_.find({text, length - 1}, &version)) {
     error_ = EIO;  // the file does not hold what was written to it
     return false;
   }
-  line->code_length = encode_order_code(version, descending_, code_);
+  std::optional<std::string_view> prefix;
+  if (prefixed_) prefix = std::string_view(record, text_at - 1);
+  line->code_length = encode_line_code(prefix, version, descending_, code_);
   line->code = code_;
   line->text = text;
   line->text_length = length;

@@ -1,5 +1,6 @@
-// Runs in temporary files: texts alone, one a line, whose order codes are
-// made again from their versions as they are read back.
+// Runs in temporary files: texts alone, one a line (each after the prefix
+// of its code when the codes have one), whose codes are made again from
+// their versions as they are read back.
 #pragma once
 
 #include <quorbel/version.h>
@@ -8,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/line_code.h"
+#include "engine/sort_options.h"
 #include "engine/source.h"
 #include "version/internal.h"
 
@@ -26,13 +29,19 @@ class version_finder {
 };
 
 // The lines of a run that merge_lines wrote to a temporary file: texts only,
-// each ended by its newline, whose order codes are made again as they are
-// read. Parts of the file that have been read are given back to the file
-// system.
+// each ended by the lines' end and, when the codes have prefixes, after its
+// prefix and the prefix's zero byte; their codes are made again as they are
+// read, with the options' finder, which must be set. Parts of the file that
+// have been read are given back to the file system.
 class file_source final : public line_source {
  public:
-  file_source(int fd, std::uint64_t size, const version_finder& finder, bool descending) noexcept
-      : fd_(fd), size_(size), finder_(finder), descending_(descending) {}
+  file_source(int fd, std::uint64_t size, const sort_options& options) noexcept
+      : fd_(fd),
+        size_(size),
+        finder_(*options.finder),
+        descending_(options.descending),
+        terminator_(options.terminator),
+        prefixed_(options.prefixed) {}
   ~file_source() override;
 
   // Takes the memory to read with; false when it runs out.
@@ -47,12 +56,14 @@ class file_source final : public line_source {
   std::uint64_t size_;
   const version_finder& finder_;
   bool descending_;
+  char terminator_;
+  bool prefixed_;
   char* buffer_ = nullptr;
   std::size_t start_ = 0;  // the unread bytes of the buffer
   std::size_t end_ = 0;
   std::uint64_t read_ = 0;     // bytes of the file read into the buffer so far
   std::uint64_t dropped_ = 0;  // bytes of the file given back
-  std::uint8_t code_[ORDER_CODE_ROOM] = {};
+  std::uint8_t code_[LINE_CODE_ROOM] = {};
 };
 
 }  // namespace quorbel

@@ -64,8 +64,9 @@ class handoff {
 }  // namespace
 
 merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
-                         const sort_options& options) noexcept {
+                         const sort_options& options, bool to_file) noexcept {
   merge_result result;
+  const gather_rules rules = rules_of(options, to_file);
   head* heads = make_heads(count + 1);
   auto* losers = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
   char* buffers[2] = {static_cast<char*>(std::malloc(OUTPUT_BUFFER)), nullptr};
@@ -89,7 +90,7 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
       };
       shared = side_by_side(
           [&] {
-            gather(sources, count, options.unique, heads, losers, out.take(0), OUTPUT_BUFFER, flush,
+            gather(sources, count, rules, heads, losers, out.take(0), OUTPUT_BUFFER, flush,
                    out.error(), &result);
             // Let the writer finish: END after the last buffer.
             out.give(slot, handoff::END);
@@ -107,8 +108,7 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
         }
         return buffer;
       };
-      gather(sources, count, options.unique, heads, losers, buffers[0], OUTPUT_BUFFER, flush, stop,
-             &result);
+      gather(sources, count, rules, heads, losers, buffers[0], OUTPUT_BUFFER, flush, stop, &result);
     }
   }
   std::free(heads);

@@ -23,13 +23,16 @@ struct merge_result {
 
 // Merges the sorted sources into fd: lines with equal codes come from the
 // earlier source first, and from one source in its order. Stops at the
-// first error.
+// first error. Into a temporary file (`to_file`), each text goes after its
+// code's prefix when the codes have one, as file_source reads them.
 [[nodiscard]] merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
-                                       const sort_options& options) noexcept;
+                                       const sort_options& options, bool to_file = false) noexcept;
 
 // merge_lines for sorted runs in memory, which can be cut anywhere: the
 // output is cut into pieces at lines sampled from the runs, and two threads
-// merge alternate pieces side by side, each writing its piece in turn.
+// merge alternate pieces side by side, each writing its piece in turn. A
+// limit counts into each piece the lines of its first group before it;
+// with unique as well, the output is one piece.
 [[nodiscard]] merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
                                       const sort_options& options) noexcept;
 

@@ -111,15 +111,24 @@ class piece_merge {
         return gathered;
       };
       const line_view* before = piece > 0 ? &points_[piece - 1].line : nullptr;
-      if (taking_part == 1 && !options_.unique) {
+      // A limit counts the lines of the group the piece starts in (of all
+      // lines, without groups) from the pieces before.
+      const bool limited = options_.limit != SIZE_MAX;
+      std::size_t taken = 0;
+      if (limited && before != nullptr) {
+        const std::size_t prefix =
+            options_.prefixed ? prefix_length(before->code, before->code_length) : 0;
+        taken = lines_before(runs_, count_, starts, before->code, prefix);
+      }
+      if (taking_part == 1 && !options_.unique && !limited) {
         copy_texts(runs_[alone].records + starts[alone].offset,
-                   runs_[alone].records + ends[alone].offset, worker->buffer, PIECE_BUFFER, flush,
-                   error_, &worker->result);
+                   runs_[alone].records + ends[alone].offset, worker->buffer, PIECE_BUFFER,
+                   options_.terminator, flush, error_, &worker->result);
       } else {
-        gather(worker->pointers, taking_part, options_.unique, worker->heads, worker->losers,
-               worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
+        gather(worker->pointers, taking_part, rules_of(options_, false), worker->heads,
+               worker->losers, worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
                before != nullptr ? before->code : nullptr,
-               before != nullptr ? before->code_length : 0);
+               before != nullptr ? before->code_length : 0, taken);
       }
       turn_.store(piece + 1);
       turn_.notify_all();
@@ -158,7 +167,10 @@ merge_result merge_runs(const sorted_run* runs, std::size_t count, int fd,
   std::size_t pieces = 1;
   std::size_t lines = 0;
   for (std::size_t r = 0; r < count; ++r) lines += runs[r].lines;
-  if (options.second_thread && bytes >= 2 * piece_bytes) {
+  // With -u, the lines a limit counts before a piece would need a merge of
+  // their own: the output is then one piece.
+  const bool whole = options.unique && options.limit != SIZE_MAX;
+  if (options.second_thread && !whole && bytes >= 2 * piece_bytes) {
     // Many samples to a piece, so that pieces come out near their size:
     // the thread with the smaller piece waits for the other's to be written
     // before its own, and one that outgrows its buffer waits mid-piece.

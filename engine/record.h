@@ -10,27 +10,28 @@
 #include <string_view>
 
 #include "engine/bytes.h"
-#include "version/internal.h"
+#include "engine/line_code.h"
 
 namespace quorbel {
 
 // The longest text the engine holds, in bytes before its newline; whoever
 // hands lines to it keeps them this short.
 inline constexpr std::size_t MAX_TEXT_LENGTH = 4095;
+static_assert(MAX_CODE_PREFIX == MAX_TEXT_LENGTH, "a prefix is at most a text");
 
 // A record in a run's store: the code length and the text length, two bytes
-// each, then the code, then the text with its newline. A line of mapped
-// input may instead stay where it lies, with its newline after it: its
-// record then ends with the text's address, and the top bit of its text
-// length says so.
+// each, then the code, then the text with its end (a newline, or the byte
+// sort_options names). A line of mapped input may instead stay where it
+// lies, with its end after it: its record then ends with the text's
+// address, and the top bit of its text length says so.
 inline constexpr std::size_t RECORD_HEADER = 4;
-inline constexpr std::size_t MAX_RECORD = RECORD_HEADER + MAX_ORDER_CODE + MAX_TEXT_LENGTH + 1;
+inline constexpr std::size_t MAX_RECORD = RECORD_HEADER + MAX_LINE_CODE + MAX_TEXT_LENGTH + 1;
 inline constexpr std::uint32_t TEXT_ELSEWHERE = std::uint32_t{1} << 31;
 inline constexpr std::uint32_t TEXT_LENGTH_MASK = 0x7FFF;
-static_assert(MAX_ORDER_CODE <= UINT16_MAX, "a code length fits its two bytes");
+static_assert(MAX_LINE_CODE <= UINT16_MAX, "a code length fits its two bytes");
 static_assert(MAX_TEXT_LENGTH + 1 <= TEXT_LENGTH_MASK, "a text length fits its fifteen bits");
 
-// One line as a merge sees it: its order code, and its text with the newline.
+// One line as a merge sees it: its code, and its text with its end.
 struct line_view {
   const std::uint8_t* code = nullptr;
   std::size_t code_length = 0;
@@ -57,19 +58,19 @@ inline void read_header(const char* at, line_view* line) noexcept {
   line->text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
 }
 
-// Writes the record of a line at `at`; the text gets its newline. Returns the
+// Writes the record of a line at `at`; the text gets its end. Returns the
 // record's size.
 inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t code_length,
-                              std::string_view text) noexcept {
+                              std::string_view text, char end = '\n') noexcept {
   put_header(at, code_length, text.size() + 1, false);
   copy_bytes(at + RECORD_HEADER, code, code_length);
   char* const text_at = at + RECORD_HEADER + code_length;
   copy_bytes(text_at, text.data(), text.size());
-  text_at[text.size()] = '\n';
+  text_at[text.size()] = end;
   return RECORD_HEADER + code_length + text.size() + 1;
 }
 
-// Writes the record of a line whose text, newline included, stays at `text`.
+// Writes the record of a line whose text, its end included, stays at `text`.
 inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t code_length,
                                  const char* text, std::size_t text_length) noexcept {
   put_header(at, code_length, text_length, true);
@@ -112,7 +113,7 @@ inline std::size_t put_pending(char* at, const std::uint8_t* code, std::size_t c
   return PENDING_HEADER + code_length;
 }
 
-// The line of a pending record; its text_length counts the newline that the
+// The line of a pending record; its text_length counts the end that the
 // text, where it lies, may not have.
 [[nodiscard]] inline line_view read_pending(const char* at) noexcept {
   line_view line;

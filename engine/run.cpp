@@ -28,7 +28,7 @@ static_assert(MAX_RUN_INPUT * 32 <= MAX_RUN_STORE);
 static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half of low");
 
 // The key of a line whose code lies at `code`, which has 24 bytes to read,
-// zero past the code's end, as encode_order_code leaves them.
+// zero past the code's end, as encode_line_code leaves them.
 [[nodiscard]] run_key make_run_key(const std::uint8_t* code, std::size_t length,
                                    std::size_t place) noexcept {
   const std::uint64_t goes_on = length > KEY_CODE_BYTES ? CODE_GOES_ON : 0;
@@ -192,8 +192,9 @@ bool run_builder::comes_in_order() const noexcept {
   return in_order(keys_.begin(), keys_.end()) || in_reverse_order(keys_.begin(), keys_.end());
 }
 
-bool run_builder::add(const version_view& version, std::string_view text) noexcept {
-  code_length_ = encode_order_code(version, descending_, code_);
+bool run_builder::add(const version_view& version, std::string_view text,
+                      std::optional<std::string_view> prefix) noexcept {
+  code_length_ = encode_line_code(prefix, version, descending_, code_);
   return add_again(text);
 }
 
@@ -208,7 +209,7 @@ bool run_builder::add_again(std::string_view text) noexcept {
       !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
     return false;
   }
-  const bool may_stay = may_stay_ && text.data()[text.size()] == '\n';
+  const bool may_stay = may_stay_ && text.data()[text.size()] == terminator_;
   put_pending(store_.data() + place, code_, code_length_, text, may_stay);
   store_.resize_within(place + size);
   record_bytes_ += RECORD_HEADER + code_length_ + text.size() + 1;
@@ -255,7 +256,8 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
     const line_view line = read_pending(store + place_of(first[i]));
     at += stay && line.text_elsewhere
               ? put_reference(at, line.code, line.code_length, line.text, line.text_length)
-              : put_record(at, line.code, line.code_length, {line.text, line.text_length - 1});
+              : put_record(at, line.code, line.code_length, {line.text, line.text_length - 1},
+                           built->terminator_);
   }
   *out = {records, size, lines, marks, stay ? built->staying_bytes_ : 0};
   built->clear();

@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
+#include "engine/line_code.h"
 #include "engine/memory.h"
 #include "engine/record.h"
 #include "version/internal.h"
@@ -68,25 +70,30 @@ class run_builder;
 // The lines of a run in input order, as they are read.
 class run_builder {
  public:
-  // Codes for a descending sort, or an ascending one. The store starts with
-  // room for `first_store` bytes and doubles.
-  explicit run_builder(bool descending, std::size_t first_store = std::size_t{1} << 14) noexcept
-      : descending_(descending), first_store_(first_store) {}
+  // Codes for a descending sort, or an ascending one, of lines that end
+  // with `terminator`. The store starts with room for `first_store` bytes
+  // and doubles.
+  explicit run_builder(bool descending, char terminator = '\n',
+                       std::size_t first_store = std::size_t{1} << 14) noexcept
+      : descending_(descending), terminator_(terminator), first_store_(first_store) {}
 
-  // Holds a line: its version, and the text to write for it (without
-  // newline, at most MAX_TEXT_LENGTH bytes), which must stay where it is
-  // until the run is sorted, or for as long as the run lives when its text
-  // is left where it lies (see leave_texts). False when memory runs out.
-  [[nodiscard]] bool add(const version_view& version, std::string_view text) noexcept;
-  // Holds a line whose version is that of the line added last, which need
-  // not be parsed again; at least one line must have been added before.
+  // Holds a line: its version, the prefix of its code when the lines have
+  // one (engine/line_code.h), and the text to write for it (without its
+  // end, at most MAX_TEXT_LENGTH bytes), which must stay where it is until
+  // the run is sorted, or for as long as the run lives when its text is
+  // left where it lies (see leave_texts). False when memory runs out.
+  [[nodiscard]] bool add(const version_view& version, std::string_view text,
+                         std::optional<std::string_view> prefix = std::nullopt) noexcept;
+  // Holds a line whose version and prefix are those of the line added
+  // last, which need not be parsed again; at least one line must have
+  // been added before.
   [[nodiscard]] bool add_again(std::string_view text) noexcept;
 
-  // While `may` is on, lines added note whether a newline follows their
+  // While `may` is on, lines added note whether their end follows their
   // text where it lies (the byte after each text must be readable then):
   // such texts may be left there rather than copied into the run.
   void texts_may_stay(bool may) noexcept { may_stay_ = may; }
-  // The bytes, newlines included, and the number of the texts that may stay.
+  // The bytes, ends included, and the number of the texts that may stay.
   [[nodiscard]] std::size_t staying_bytes() const noexcept { return staying_bytes_; }
   [[nodiscard]] std::size_t staying_lines() const noexcept { return staying_lines_; }
   // True when the lines added come in order already, or in reverse order.
@@ -117,6 +124,7 @@ class run_builder {
   friend bool sort_run(run_builder* built, sorted_run* out) noexcept;
 
   bool descending_;
+  char terminator_;
   std::size_t first_store_;
   growable<char> store_;          // pending records in input order
   std::size_t record_bytes_ = 0;  // with every text copied
@@ -125,7 +133,7 @@ class run_builder {
   bool may_stay_ = false;
   bool stay_ = false;
   growable<run_key> keys_;
-  std::uint8_t code_[ORDER_CODE_ROOM];  // of the line added last
+  std::uint8_t code_[LINE_CODE_ROOM];  // of the line added last
   std::size_t code_length_ = 0;
 };
 

@@ -28,6 +28,14 @@ struct sort_options {
   bool second_thread = true;
   // Output bytes in each piece the two threads merge; tests make it tiny.
   std::size_t piece_bytes = std::size_t{1} << 20;
+  // The byte each line ends with, in and out; no text holds it.
+  char terminator = '\n';
+  // The lines' codes start with a prefix (engine/line_code.h), which runs
+  // and temporary files hold along with the texts.
+  bool prefixed = false;
+  // At most this many lines of each prefix, or of all lines when the codes
+  // have none: the first ones in order, after `unique`.
+  std::size_t limit = SIZE_MAX;
 };
 
 // What went wrong, if anything; `error` is the errno where there is one.
@@ -37,7 +45,7 @@ struct sort_status {
     out_of_memory,
     temporary_file,
     output,
-    text_changed,  // a text left where it lies no longer ended with its newline
+    text_changed,  // a text left where it lies no longer ended with its end byte
   };
   problem what = problem::none;
   int error = 0;

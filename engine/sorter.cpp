@@ -73,7 +73,7 @@ sort_status line_sorter::merge_into(line_source* const* sources, std::size_t cou
   int error = 0;
   const int fd = open_temporary(options_.temporary_directory, &error);
   if (fd < 0) return temporary_file(error);
-  const merge_result merged = merge_lines(sources, count, fd, options_);
+  const merge_result merged = merge_lines(sources, count, fd, options_, true);
   sort_status status;
   if (merged.out_of_memory) {
     status = out_of_memory();
@@ -157,7 +157,7 @@ sort_status line_sorter::merge_disk_runs(std::size_t first, std::size_t count) n
     for (std::size_t i = first; i < first + count; ++i) {
       const disk_run& run = disk_runs_[i];
       level = std::max(level, run.level);
-      if (!sources.add(run.fd, run.size, *options_.finder, options_.descending).open()) {
+      if (!sources.add(run.fd, run.size, options_).open()) {
         return out_of_memory();
       }
     }
@@ -195,7 +195,7 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
     std::size_t count = 0;
     for (std::size_t i = 0; opened && i < disk_runs_.size(); ++i) {
       const disk_run& run = disk_runs_[i];
-      file_source& source = files.add(run.fd, run.size, *options_.finder, options_.descending);
+      file_source& source = files.add(run.fd, run.size, options_);
       opened = source.open();
       sources[count++] = &source;
     }

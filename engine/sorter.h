@@ -38,7 +38,7 @@ class line_sorter {
   [[nodiscard]] sort_status hold(std::size_t sequence, run_builder* built,
                                  std::size_t reserve = 0) noexcept;
 
-  // Writes every line held, in order, each ended by a newline, to fd. Call
+  // Writes every line held, in order, each with the lines' end, to fd. Call
   // it once, after every block is held.
   [[nodiscard]] sort_status write_sorted(int fd) noexcept;
 

@@ -3,6 +3,7 @@
 // run in-process; the last ones run the built binary to prove the wiring.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -63,7 +64,12 @@ const std::string USAGE =
     "\t-u         print only the first line of each group of equal versions\n"
     "\t-S <size>  hold at most <size> of lines in memory (512K, 64M, 2G), the rest on disk\n"
     "\t-T <dir>   put temporary files in <dir> (defaults to $TMPDIR, then /tmp)\n"
-    "\t--version  print the version and exit\n";
+    "\t--version  print the version and exit\n"
+    "\t-z         end lines with a zero byte, not a newline\n"
+    "\t-g <num>   group by field <num>: groups in byte order, versions sorted within each\n"
+    "\t-n <count> print at most <count> lines of each group (of all lines without -g)\n"
+    "\t-c         check that the input is in order already, and print nothing\n"
+    "\t-o <file>  write the output to <file> once it is complete; <file> may be the input\n";
 
 const std::string LONG_4095 = "1.2.3 " + std::string(4089, 'x');
 const std::string LONG_4096 = "9.9.9 " + std::string(4090, 'y');
@@ -145,15 +151,22 @@ const std::vector<row>& rows() {
        "",
        0},
       {{"-t"}, "2.0.0\n1.0.0\n", "1.0.0\n2.0.0\n", "", 0},
-      // Usage.
+      // Usage, and the first argument that made it due.
       {{"-h"}, "1.0.0\n", USAGE, "", 255},
-      {{"-k"}, "1.0.0\n", USAGE, "", 255},
+      {{"-k"}, "1.0.0\n", USAGE, "Missing value: -k\n", 255},
       {{"-q", "--help"}, "", USAGE, "", 255},
-      {{"-x"}, "", USAGE, "", 255},
-      {{"-qr"}, "", USAGE, "", 255},
+      {{"-x"}, "", USAGE, "Unknown argument: -x\n", 255},
+      {{"-qr"}, "", USAGE, "Unknown argument: -qr\n", 255},
+      {{"tags.txt"}, "1.0.0\n", USAGE, "Unknown argument: tags.txt\n", 255},
+      {{"-kr", "2"}, "", USAGE, "Unknown argument: -kr\n", 255},
+      {{"-h", "-x", "-y"}, "", USAGE, "Unknown argument: -x\n", 255},
+      {{"-x", "-k"}, "", USAGE, "Unknown argument: -x\n", 255},
       {{"-k", "-h"}, "1.0.0 a\n", "1.0.0 a\n", "", 0},  // -h is the value of -k here
-      {{"-S"}, "1.0.0\n", USAGE, "", 255},
-      {{"-T"}, "1.0.0\n", USAGE, "", 255},
+      {{"-S"}, "1.0.0\n", USAGE, "Missing value: -S\n", 255},
+      {{"-T"}, "1.0.0\n", USAGE, "Missing value: -T\n", 255},
+      {{"-q", "-o"}, "1.0.0\n", USAGE, "Missing value: -o\n", 255},
+      {{"-g"}, "1.0.0\n", USAGE, "Missing value: -g\n", 255},
+      {{"-n"}, "1.0.0\n", USAGE, "Missing value: -n\n", 255},
       {{"--version"}, "1.0.0\n", "quorbel " QUORBEL_VERSION "\n", "", 0},
       {{"-r", "--version", "-q"}, "", "quorbel " QUORBEL_VERSION "\n", "", 0},
       // Sizes: digits and a unit (K when none, as in sort), a whole argument.
@@ -193,7 +206,7 @@ const std::vector<row>& rows() {
       {{"-l", "-r", "-v", "-k", "2"}, "a v1.0.0\nb 2.0.0\n", "2.0.0\nv1.0.0\n", "", 0},
       {{"-l", "-u"}, "v1.0.0\n1.0.0\nV1.0.0+b\n", "v1.0.0\n", "", 0},
       // Ranges: lines outside are left out without a message.
-      {{"-m"}, "1.0.0\n", USAGE, "", 255},
+      {{"-m"}, "1.0.0\n", USAGE, "Missing value: -m\n", 255},
       {{"-m", ">=>1"}, "1.0.0\n", "", "Invalid range: >=>1\n", 255},
       {{"-m", "1.2.3 -", "-q"}, "1.0.0\n", "", "Invalid range: 1.2.3 -\n", 255},
       {{"-m", "2.x"},
@@ -218,6 +231,88 @@ const std::vector<row>& rows() {
        "V1.5.0\nv1.0.0\n",
        "Invalid semver: nightly\n",
        0},
+      // Records that end with a zero byte, a newline being an ordinary byte.
+      {{"-z"}, "2.0.0\0001.0.0\0"s, "1.0.0\0002.0.0\0"s, "", 0},
+      {{"-z", "-k", "2"}, "b\n1 2.0.0\0a 1.0.0"s, "a 1.0.0\0b\n1 2.0.0\0"s, "", 0},
+      {{"-z", "-v", "-k", "2", "-r"}, "b\n1 2.0.0\0a 1.0.0\0"s, "2.0.0\0001.0.0\0"s, "", 0},
+      {{"-z"}, "x\ny\0\0001.0.0\n\0"s, "", "Invalid semver: x\ny\nInvalid semver: 1.0.0\n\n", 0},
+      // Groups in byte order of their field, versions in order within each.
+      {{"-g", "1", "-k", "2"},
+       "web 2.0.0\napi 1.0.0\nweb 1.0.0\napi 1.0.0-rc.1\nweb2 0.1.0\nWeb 9\n",
+       "Web 9\napi 1.0.0-rc.1\napi 1.0.0\nweb 1.0.0\nweb 2.0.0\nweb2 0.1.0\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2", "-r"},
+       "web 2.0.0\napi 1.0.0\nweb 1.0.0\napi 1.0.0-rc.1\nweb2 0.1.0\n",
+       "api 1.0.0\napi 1.0.0-rc.1\nweb 2.0.0\nweb 1.0.0\nweb2 0.1.0\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2"},
+       "a 1.0.0+x\nb 0\na 1.0.0+y\n 2\n",
+       " 2\na 1.0.0+x\na 1.0.0+y\nb 0\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2", "-u"},
+       "web 1.0.0\napi 1.0.0\nweb 1.0.0+b\nweb 0.1.0\n",
+       "api 1.0.0\nweb 0.1.0\nweb 1.0.0\n",
+       "",
+       0},
+      {{"-k", "2", "-g", "1", "-v"}, "b 1.0.0\na 2.0.0\n", "2.0.0\n1.0.0\n", "", 0},
+      {{"-g", "3", "-k", "2"},
+       "a 1.0.0\nb\n",
+       "",
+       "Field 3 not found in a 1.0.0\nField 2 not found in b\n",
+       0},
+      {{"-g", "2"}, "1.0.0 x\nx\n", "1.0.0 x\n", "Field 2 not found in x\n", 0},
+      // The newest of each group, of all lines, or the first few.
+      {{"-g", "1", "-k", "2", "-r", "-n", "1"},
+       "web 2.0.0\napi 1.0.0\nweb 1.0.0\napi 1.0.0-rc.1\nweb2 0.1.0\n",
+       "api 1.0.0\nweb 2.0.0\nweb2 0.1.0\n",
+       "",
+       0},
+      {{"-t", "@", "-g", "1", "-k", "2", "-m", "*", "-r", "-n", "1"},
+       "web@2.3.0\napi@1.0.0\nweb@2.4.0-rc.1\nweb@2.3.1\napi@1.1.0\n",
+       "api@1.1.0\nweb@2.3.1\n",
+       "",
+       0},
+      {{"-g", "1", "-k", "2", "-u", "-n", "2"},
+       "a 3\na 1\nb 1\na 1+b\na 2\nb 1.0\n",
+       "a 1\na 2\nb 1\n",
+       "",
+       0},
+      {{"-l", "-r", "-n", "1"}, "v1.0.0\nv1.10.0\nv1.9.0\n", "v1.10.0\n", "", 0},
+      {{"-n", "2"}, "3.0.0\n1.0.0\nx\n2.0.0\n", "1.0.0\n2.0.0\n", "Invalid semver: x\n", 0},
+      {{"-n", "2", "-u"}, "1.0.0\n1.0.0+b\n3.0.0\n2.0.0\n", "1.0.0\n2.0.0\n", "", 0},
+      {{"-n", "0"}, "1.0.0\nx\n", "", "Invalid semver: x\n", 0},
+      {{"-n", "007", "-n", "99999999999999999999"}, "2\n1\n", "1\n2\n", "", 0},
+      {{"-n", "x"}, "1.0.0\n", "", "Invalid count: x\n", 255},
+      {{"-n", ""}, "1.0.0\n", "", "Invalid count: \n", 255},
+      {{"-n", "-1", "-q"}, "1.0.0\n", "", "Invalid count: -1\n", 255},
+      {{"-n", " 1"}, "1.0.0\n", "", "Invalid count:  1\n", 255},
+      {{"-n", "1k"}, "1.0.0\n", "", "Invalid count: 1k\n", 255},
+      // Checks: the first line out of order, counting every line read.
+      {{"-c"}, "1.0.0-rc.1\n1.0.0\n1.0.0+b\n1.10.0\n", "", "", 0},
+      {{"-c"}, "", "", "", 0},
+      {{"-c"}, "1.0.0\n1.0.0-rc.1\n0.1.0\n", "", "Disorder at line 2: 1.0.0-rc.1\n", 1},
+      {{"-c", "-u"}, "1.0.0\n2.0.0\n2.0.0+b\n", "", "Disorder at line 3: 2.0.0+b\n", 1},
+      {{"-c", "-u"}, "1.0.0\n1.0.0\n", "", "Disorder at line 2: 1.0.0\n", 1},
+      {{"-c", "-r"}, "2.0.0\n1.0.0\n1.0.0+b\n", "", "", 0},
+      {{"-c", "-r", "-u"}, "2.0.0\n1.0.0\n1.0.0+b\n", "", "Disorder at line 3: 1.0.0+b\n", 1},
+      {{"-c", "-r"}, "2.0.0\n3.0.0\n", "", "Disorder at line 2: 3.0.0\n", 1},
+      {{"-c", "-k", "2"},
+       "a 1.0.0\nx\n\nb\nc 0.9.0\nd\n",
+       "",
+       "Field 2 not found in x\nField 2 not found in b\nDisorder at line 5: c 0.9.0\n",
+       1},
+      {{"-c", "-q"}, "x\n2.0.0\n1.0.0\n", "", "Disorder at line 3: 1.0.0\n", 1},
+      {{"-c", "-m", "1.x"}, "1.2.0\n3.0.0\n1.3.0\n", "", "", 0},
+      {{"-c", "-v", "-n", "1", "-k", "2"}, "a 1.0.0\nb 1.0.0\n", "", "", 0},
+      {{"-c", "-g", "1", "-k", "2"}, "a 2.0.0\na 3.0.0\nb 1.0.0\nb 1.0.0\n", "", "", 0},
+      {{"-c", "-g", "1", "-k", "2"}, "b 1.0.0\na 2.0.0\n", "", "Disorder at line 2: a 2.0.0\n", 1},
+      {{"-c", "-g", "1", "-k", "2", "-r"}, "a 3.0.0\na 2.0.0\nb 4.0.0\n", "", "", 0},
+      {{"-z", "-c"}, "1.0.0\0000.1.0\0"s, "", "Disorder at line 2: 0.1.0\n", 1},
+      {{"-z", "-c"}, "1\n\0002\0"s, "", "Invalid semver: 1\n\n", 0},
+      {{"-c", "-o", "x"}, "1.0.0\n", "", "Incompatible options: -c -o\n", 255},
       // Lines.
       {{}, "\n\n1.0.0\n\n", "1.0.0\n", "", 0},
       {{}, "2.0.0\n1.2.3", "1.2.3\n2.0.0\n", "", 0},
@@ -331,6 +426,50 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
   }
 }
 
+TEST(command, groups_hold_through_temporary_files) {
+  // Far more lines than -S 1K holds, in groups that start one another: runs
+  // of them go to temporary files and back, with their groups, also when
+  // only the versions are written.
+  struct line {
+    std::string group;
+    int minor;
+  };
+  std::vector<line> lines;
+  std::string input;
+  for (int i = 0; i < 3000; ++i) {
+    lines.push_back({"g" + std::string(static_cast<std::size_t>(i % 7), 'x'), i * 7919 % 3000});
+    input += lines.back().group + " 1." + std::to_string(lines.back().minor) + ".0\n";
+  }
+  for (const bool reverse : {false, true}) {
+    for (const bool versions : {false, true}) {
+      for (const std::size_t limit : {std::size_t{2}, SIZE_MAX}) {
+        std::vector<line> order = lines;
+        std::sort(order.begin(), order.end(), [reverse](const line& a, const line& b) {
+          if (a.group != b.group) return a.group < b.group;
+          return reverse ? a.minor > b.minor : a.minor < b.minor;
+        });
+        std::string expected;
+        std::size_t taken = 0;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+          taken = i > 0 && order[i].group == order[i - 1].group ? taken + 1 : 0;
+          if (taken >= limit) continue;
+          const std::string version = "1." + std::to_string(order[i].minor) + ".0";
+          expected += (versions ? version : order[i].group + " " + version) + "\n";
+        }
+        std::vector<std::string> args = {"-S", "1K", "-g", "1", "-k", "2"};
+        if (reverse) args.push_back("-r");
+        if (versions) args.push_back("-v");
+        if (limit != SIZE_MAX) args.insert(args.end(), {"-n", std::to_string(limit)});
+        SCOPED_TRACE(trace_of({args, "", "", "", 0}));
+        const outcome got = run_in_process(args, input, {.block_bytes = 200, .fan_in = 2});
+        EXPECT_EQ(got.status, 0);
+        EXPECT_EQ(got.err, "");
+        EXPECT_TRUE(got.out == expected) << "order or content differs";
+      }
+    }
+  }
+}
+
 // A mapped file cut short: its lost pages read as zeros and the input says
 // it shrank, where reading them would otherwise end the process; so it does
 // when cut within the last page read. Mapping starts at the file's offset,
@@ -435,7 +574,7 @@ TEST(binary, rows) {
        0},
       {{"-r", "-k", "2", "-v"}, "a 1.0.0\nb 2.0.0\n", "2.0.0\n1.0.0\n", "", 0},
       {{"-h"}, "", USAGE, "", 255},
-      {{"-qr"}, "", USAGE, "", 255},
+      {{"-qr"}, "", USAGE, "Unknown argument: -qr\n", 255},
   };
   for (const row& r : binary_rows) {
     SCOPED_TRACE(trace_of(r));
@@ -466,6 +605,24 @@ TEST(binary, a_message_shows_as_soon_as_the_input_pauses) {
   EXPECT_EQ(got.out, "1.0.0\n2.0.0\n");
   EXPECT_EQ(got.err, "Invalid semver: x\nInvalid semver: y\n");
   EXPECT_EQ(got.status, 0);
+}
+
+TEST(binary, a_check_ends_at_the_first_disorder_while_the_input_stays_open) {
+  bool ended = false;
+  const outcome got = run_binary({"-c"}, {.conduct = [&](pid_t pid, int in, int) {
+                                   ASSERT_EQ(write(in, "2.0.0\nx\n1.0.0\n", 14), 14);
+                                   for (int tries = 0; tries < 1000 && !ended; ++tries) {
+                                     siginfo_t info{};
+                                     ended = waitid(P_PID, static_cast<id_t>(pid), &info,
+                                                    WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                                             info.si_pid == pid;
+                                     if (!ended) usleep(10000);
+                                   }
+                                 }});
+  EXPECT_TRUE(ended) << "it waited for the input to end";
+  EXPECT_EQ(got.out, "");
+  EXPECT_EQ(got.err, "Invalid semver: x\nDisorder at line 3: 1.0.0\n");
+  EXPECT_EQ(got.status, 1);
 }
 
 TEST(binary, standard_input_that_is_a_directory_is_a_read_error) {

@@ -1,11 +1,13 @@
 // The engine's order must be version_compare's, whatever way the lines are
 // held: one run or many, in memory or in temporary files, with one thread
-// or two, ascending or descending, every line or the first of each group.
+// or two, ascending or descending, every line or the first of each group,
+// and after a prefix of the codes, with at most so many lines of each.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,21 +34,33 @@ class whole_text_finder final : public version_finder {
   }
 };
 
-// The lines a stable sort by version_compare gives; with `unique` only the
-// first of each group of equal versions.
-std::string expected_output(const std::vector<std::string>& texts, bool descending, bool unique) {
+// The lines a stable sort by version_compare gives, each ended by `end`;
+// with `unique` only the first of each group of equal versions. With
+// groups, they come first in byte order, and at most `limit` lines of each
+// are kept (of all, without groups).
+std::string expected_output(const std::vector<std::string>& texts, bool descending, bool unique,
+                            const std::vector<std::string>* groups = nullptr,
+                            std::size_t limit = SIZE_MAX, char end = '\n') {
   std::vector<std::size_t> order(texts.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::vector<version_record> records;
   for (const std::string& text : texts) records.push_back(parsed(text));
+  const auto group = [groups](std::size_t i) { return groups ? (*groups)[i] : std::string(); };
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    if (group(a) != group(b)) return group(a) < group(b);
     const int c = version_compare(records[a], records[b]);
     return descending ? c > 0 : c < 0;
   });
   std::string out;
+  std::size_t taken = 0;
   for (std::size_t k = 0; k < order.size(); ++k) {
-    if (unique && k > 0 && version_compare(records[order[k - 1]], records[order[k]]) == 0) continue;
-    out += texts[order[k]] + "\n";
+    const bool same_group = k > 0 && group(order[k - 1]) == group(order[k]);
+    if (groups && !same_group) taken = 0;
+    if (unique && same_group && version_compare(records[order[k - 1]], records[order[k]]) == 0) {
+      continue;
+    }
+    if (taken++ >= limit) continue;
+    out += texts[order[k]] + end;
   }
   return out;
 }
@@ -74,38 +88,52 @@ TEST(line_sorter, sorts_stably_however_the_lines_are_held) {
        {.memory_budget = 30000, .fan_in = 3, .second_thread = false},
        true},
   };
+  // Groups as prefixes of the codes: empty, and ones that start others.
+  std::vector<std::string> groups;
+  for (std::size_t i = 0; i < texts.size(); ++i) groups.push_back(std::string(i * 7 % 5, 'g'));
   version_generator shuffler(99);
   for (const bool descending : {false, true}) {
     for (const bool unique : {false, true}) {
-      const std::string expected = expected_output(texts, descending, unique);
-      for (const path& p : paths) {
-        SCOPED_TRACE(std::string(p.name) + (descending ? ", descending" : "") +
-                     (unique ? ", unique" : ""));
-        sort_options options = p.options;
-        options.descending = descending;
-        options.unique = unique;
-        options.finder = &finder;
-        line_sorter sorter(options);
-        std::vector<std::size_t> order;
-        for (std::size_t b = 0; b * p.block_lines < texts.size(); ++b) order.push_back(b);
-        if (p.shuffled) {
-          for (std::size_t i = order.size(); i > 1; --i) {
-            std::swap(order[i - 1], order[shuffler.below(i)]);
+      // With groups, lines end with a zero byte and at most 40 of each are kept.
+      for (const bool grouped : {false, true}) {
+        const std::size_t limit = grouped ? 40 : SIZE_MAX;
+        const char end = grouped ? '\0' : '\n';
+        const std::string expected =
+            expected_output(texts, descending, unique, grouped ? &groups : nullptr, limit, end);
+        for (const path& p : paths) {
+          SCOPED_TRACE(std::string(p.name) + (descending ? ", descending" : "") +
+                       (unique ? ", unique" : "") + (grouped ? ", grouped" : ""));
+          sort_options options = p.options;
+          options.descending = descending;
+          options.unique = unique;
+          options.finder = &finder;
+          options.terminator = end;
+          options.prefixed = grouped;
+          options.limit = limit;
+          line_sorter sorter(options);
+          std::vector<std::size_t> order;
+          for (std::size_t b = 0; b * p.block_lines < texts.size(); ++b) order.push_back(b);
+          if (p.shuffled) {
+            for (std::size_t i = order.size(); i > 1; --i) {
+              std::swap(order[i - 1], order[shuffler.below(i)]);
+            }
           }
-        }
-        run_builder builder(descending);
-        for (const std::size_t block : order) {
-          const std::size_t end = std::min(texts.size(), (block + 1) * p.block_lines);
-          for (std::size_t i = block * p.block_lines; i < end; ++i) {
-            ASSERT_TRUE(builder.add(view_of(texts[i]), texts[i]));
+          run_builder builder(descending, end);
+          for (const std::size_t block : order) {
+            const std::size_t last = std::min(texts.size(), (block + 1) * p.block_lines);
+            for (std::size_t i = block * p.block_lines; i < last; ++i) {
+              const auto prefix =
+                  grouped ? std::optional<std::string_view>(groups[i]) : std::nullopt;
+              ASSERT_TRUE(builder.add(view_of(texts[i]), texts[i], prefix));
+            }
+            ASSERT_TRUE(sorter.hold(block, &builder).ok());
           }
-          ASSERT_TRUE(sorter.hold(block, &builder).ok());
+          const int out = memory_file();
+          ASSERT_TRUE(sorter.write_sorted(out).ok());
+          EXPECT_EQ(sorter.spills() > 0, p.spills);
+          EXPECT_TRUE(contents_of(out) == expected) << "order or content differs";
+          close(out);
         }
-        const int out = memory_file();
-        ASSERT_TRUE(sorter.write_sorted(out).ok());
-        EXPECT_EQ(sorter.spills() > 0, p.spills);
-        EXPECT_TRUE(contents_of(out) == expected) << "order or content differs";
-        close(out);
       }
     }
   }

@@ -1,0 +1,111 @@
+// Taking a block's lines apart by the rules of a line.
+#include "cli/line_taker.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "cli/fields.h"
+#include "engine/bytes.h"
+
+namespace quorbel {
+
+namespace {
+
+std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexcept {
+  const void* found = std::memchr(base + from, 0, end - from);
+  return found == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(found) - base);
+}
+
+}  // namespace
+
+void line_taker::start(std::string_view lines) noexcept {
+  lines_ = lines;
+  at_ = 0;
+  zero_ = find_zero(lines.data(), 0, lines.size());
+  taken_ = 0;
+  last_field_size_ = 0;
+}
+
+bool line_taker::next(taken_line* taken) noexcept {
+  const char* const bytes = lines_.data();
+  const std::size_t end = lines_.size();
+  while (at_ < end && !failed_) {
+    const std::size_t from = at_;
+    const auto stop = static_cast<std::size_t>(
+        find_byte(bytes + from, bytes + end, settings_.terminator) - bytes);
+    at_ = stop + 1;
+    ++taken_;
+    if (stop - from > MAX_LINE_LENGTH) {
+      if (!settings_.quiet) note(messages_.too_long({bytes + from, LONG_LINE_SHOWN}));
+      continue;
+    }
+    // A line's text ends at its first zero byte.
+    if (zero_ < from) zero_ = find_zero(bytes, from, end);
+    if (accept({bytes + from, (zero_ < stop ? zero_ : stop) - from}, taken)) return true;
+  }
+  return false;
+}
+
+bool line_taker::same_as_last(std::string_view field,
+                              std::optional<std::string_view> group) const noexcept {
+  if (field.size() != last_field_size_ || last_field_size_ == 0) return false;
+  // Most fields differ early: the first eight bytes tell them apart.
+  if (last_field_size_ >= 8) {
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+    std::memcpy(&a, field.data(), 8);
+    std::memcpy(&b, last_field_, 8);
+    if (a != b) return false;
+  }
+  if (std::memcmp(field.data(), last_field_, last_field_size_) != 0) return false;
+  return !group || (group->size() == last_group_size_ &&
+                    std::memcmp(group->data(), last_group_, last_group_size_) == 0);
+}
+
+// Takes one line, up to its end or first zero byte: true when it is
+// accepted, else it is dropped, with its message, or left out.
+bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
+  if (line.empty()) return false;
+  const auto field = find_field(line, settings_.separator, settings_.field);
+  if (!field) {
+    if (!settings_.quiet) note(messages_.field_missing(settings_.field, line));
+    return false;
+  }
+  // Written in place, member by member: a whole record built on the stack
+  // and copied costs more than the rest of the line.
+  std::optional<std::string_view>& group = taken->group;
+  group.reset();
+  if (settings_.group != 0) {
+    group = find_field(line, settings_.separator, settings_.group);
+    if (!group) {
+      if (!settings_.quiet) note(messages_.field_missing(settings_.group, line));
+      return false;
+    }
+  }
+  taken->line = line;
+  taken->text = settings_.versions_only ? *field : line;
+  taken->version = &version_;
+  // Lists repeat versions: a field the same as the last one accepted, in
+  // the same group, is the same version, accepted again without parsing.
+  if (same_as_last(*field, group)) {
+    taken->version = nullptr;
+    return true;
+  }
+  if (parse_field(settings_, *field, &version_) != 0) {
+    if (!settings_.quiet) note(messages_.invalid_version(line));
+    return false;
+  }
+  if (range_ != nullptr &&
+      version_satisfies(version_, *range_, settings_.prereleases_match ? 1 : 0) == 0) {
+    return false;  // not asked for: no message, it is no error
+  }
+  last_field_size_ = field->size() <= sizeof last_field_ ? field->size() : 0;
+  std::memcpy(last_field_, field->data(), last_field_size_);
+  if (group) {
+    std::memcpy(last_group_, group->data(), group->size());
+    last_group_size_ = group->size();
+  }
+  return true;
+}
+
+}  // namespace quorbel
