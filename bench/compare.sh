@@ -24,6 +24,13 @@
 # sorted and reversed hold only the valid lines of distinct (about 97%), so
 # their line counts are smaller than asked.
 #
+# Small inputs (the default mode, unless SMALL=0): SMALL_LINES (default
+# "10 100 1000") lines of the versions shape, each from the file and from a
+# pipe, `quorbel -q` against `sort -V` and plain `sort`, SMALL_ROUNDS
+# (default 51) alternating runs of each, timed by bench/spawn_times: median
+# wall and CPU time in milliseconds, from the spawn to the wait, which
+# /usr/bin/time cannot tell apart at this size.
+#
 # Line counts: <SHAPE>_LINES overrides the count of one shape for every run
 # (LONG_LINES=100000, SORTED_LINES=..., dashes become underscores). Without
 # it, the long shape (200 to 2000 bytes a line, about 1.1 kB) gets a fifth of
@@ -77,6 +84,9 @@ SHAPES=${SHAPES:-packages distinct versions long repeated sorted reversed}
 OPTIONS=${OPTIONS:-1}
 ADVERSARIAL=${ADVERSARIAL:-0}
 SPILL=${SPILL:-0}
+SMALL=${SMALL:-1}
+SMALL_LINES=${SMALL_LINES:-10 100 1000}
+SMALL_ROUNDS=${SMALL_ROUNDS:-51}
 SPILL_LINES=${SPILL_LINES:-65000000}
 SPILL_BUDGET=${SPILL_BUDGET:-256M}
 if [[ $SPILL == 1 ]]; then ROUNDS=${ROUNDS:-3}; else ROUNDS=${ROUNDS:-5}; fi
@@ -84,6 +94,7 @@ if (($# > 0)); then LINES=("$@"); else LINES=(1000000 5000000); fi
 
 QUORBEL=${QUORBEL:-$BUILD_DIR/cli/quorbel}
 MAKE_CORPUS=${MAKE_CORPUS:-$BUILD_DIR/bench/make_corpus}
+SPAWN_TIMES=${SPAWN_TIMES:-$BUILD_DIR/bench/spawn_times}
 TIME=/usr/bin/time
 
 die() { echo "compare.sh: $*" >&2; exit 1; }
@@ -98,7 +109,7 @@ note() { echo "compare.sh: $*" >&2; }
 if [[ $BUILD_DIR == "$ROOT/build/release" ]]; then
   (cd "$ROOT"
    [[ -f build/release/CMakeCache.txt ]] || cmake --preset release >&2
-   cmake --build --preset release -j 2 --target quorbel make_corpus >&2)
+   cmake --build --preset release -j 2 --target quorbel make_corpus spawn_times >&2)
 fi
 [[ -x $QUORBEL && -x $MAKE_CORPUS ]] || die "no quorbel ($QUORBEL) or make_corpus ($MAKE_CORPUS)"
 
@@ -371,6 +382,34 @@ is_one_of() {  # word words...
   return 1
 }
 
+# The small inputs: one table, every count from the file and from a pipe.
+run_small() {
+  local lines input bytes how flag results
+  echo "Short inputs (versions shape), $SMALL_ROUNDS alternating runs each, medians:"
+  echo
+  echo "| lines | input | from | command | wall time, ms | CPU time, ms | quorbel / this: wall | CPU |"
+  echo "|---:|---:|---|---|---:|---:|---:|---:|"
+  for lines in $SMALL_LINES; do
+    input=$(corpus_file versions "$lines")
+    bytes=$(stat -c %s "$input")
+    for how in file pipe; do
+      flag=()
+      [[ $how == pipe ]] && flag=(--pipe)
+      results=$("$SPAWN_TIMES" "${flag[@]}" "$SMALL_ROUNDS" "$input" \
+                "$QUORBEL" -q :: sort -V :: sort) || die "spawn_times failed"
+      awk -v lines="$lines" -v bytes="$bytes" -v how="$how" '
+        { wall[NR] = $1; cpu[NR] = $2 }
+        END {
+          split("quorbel -q|LC_ALL=C sort -V|LC_ALL=C sort", label, "|")
+          for (i = 1; i <= 3; i++)
+            printf "| %s | %d B | %s | `%s` | %.2f | %.2f | %.2f | %.2f |\n",
+              lines, bytes, how, label[i], wall[i], cpu[i], wall[1] / wall[i], cpu[1] / cpu[i]
+        }' <<<"$results"
+    done
+  done
+  echo
+}
+
 run_shapes() {
   local lines shape count input bytes field name with_options=() shape_list
   shape_list=$("$MAKE_CORPUS" --list)
@@ -555,5 +594,6 @@ if [[ $ADVERSARIAL == 1 ]]; then
 elif [[ $SPILL == 1 ]]; then
   run_spill
 else
+  [[ $SMALL == 1 ]] && run_small
   run_shapes
 fi
