@@ -18,6 +18,9 @@ namespace quorbel {
 
 namespace {
 
+// The room a buffer starts with, before a block shows that it needs more.
+constexpr std::size_t FIRST_ROOM = (std::size_t{1} << 13) + MAX_LINE_LENGTH + 2;
+
 // True unless a read of fd would wait for its writer.
 bool readable(int fd) noexcept {
   pollfd ready{fd, POLLIN, 0};
@@ -66,9 +69,17 @@ block_reader::block_reader(int fd, const mapped_input& input, std::size_t block_
       block_bytes_(block_bytes == 0 ? 1 : block_bytes),
       messages_(messages),
       terminator_(terminator) {
-  // Another thread wakes a reader that waits for input by writing here.
-  if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
   widen_pipe(fd, block_bytes_);
+}
+
+void block_reader::set_block_bytes(std::size_t block_bytes) noexcept {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  block_bytes_ = block_bytes == 0 ? 1 : block_bytes;
+}
+
+void block_reader::make_wakeable() noexcept {
+  // Another thread wakes a reader that waits for input by writing here.
+  if (wake_[0] < 0 && ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
 }
 
 block_reader::~block_reader() {
@@ -126,13 +137,14 @@ bool block_reader::next_mapped(std::size_t block_bytes, input_block* block) noex
 bool block_reader::next_read(std::size_t block_bytes, growable<char>* buffer,
                              input_block* block) noexcept {
   // Room for the unfinished line before, a block, and a newline after a
-  // cut line.
+  // cut line, taken as the block fills: a short input touches no more.
   const std::size_t room = block_bytes_ + MAX_LINE_LENGTH + 2;
-  if (!buffer->reserve_exactly(room)) {
+  std::size_t capacity = std::min(room, std::max(buffer->capacity(), FIRST_ROOM));
+  if (!buffer->reserve_exactly(capacity)) {
     fail(ENOMEM);
     return false;
   }
-  char* const bytes = buffer->data();
+  char* bytes = buffer->data();
   std::memcpy(bytes, carry_, carried_);
   std::size_t size = carried_;
   std::size_t line_start = 0;  // of the unfinished line
@@ -148,8 +160,17 @@ bool block_reader::next_read(std::size_t block_bytes, growable<char>* buffer,
     }
     const std::size_t wanted = std::max(block_bytes > size ? block_bytes - size : 0,
                                         std::min(block_bytes, LONG_LINE_SHOWN));
+    // A full buffer takes its whole room, once.
+    if (capacity - 1 - size < std::min(wanted, LONG_LINE_SHOWN) && capacity < room) {
+      if (!buffer->reserve_exactly(room)) {
+        fail(ENOMEM);
+        return false;
+      }
+      capacity = room;
+      bytes = buffer->data();
+    }
     int error = 0;
-    const ssize_t got = read_some(fd_, bytes + size, std::min(wanted, room - 1 - size), &error);
+    const ssize_t got = read_some(fd_, bytes + size, std::min(wanted, capacity - 1 - size), &error);
     if (got < 0) {
       fail(error);
       return false;

@@ -55,6 +55,14 @@ class block_reader {
 
   [[nodiscard]] int error() const noexcept;
 
+  // Blocks hold about `block_bytes` from the next one on.
+  void set_block_bytes(std::size_t block_bytes) noexcept;
+
+  // Opens the pipe through which stop() wakes a reader that waits for
+  // input: called before a second thread reads too, since one thread alone
+  // never waits while it stops.
+  void make_wakeable() noexcept;
+
   // Ends reading for every thread, when something else has failed, and
   // wakes a reader that waits for input. Needs no lock: the reader may hold
   // it while it waits.

@@ -1,8 +1,6 @@
-// The memory budget: the -S option, and what the process may use otherwise;
-// the descriptors it may open.
+// The memory budget: the -S option, and what the process may use otherwise.
 #include "cli/budget.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -172,22 +170,6 @@ void set_up_memory() noexcept {
 #ifdef M_ARENA_MAX
   if (address_space_left() != SIZE_MAX) mallopt(M_ARENA_MAX, 1);
 #endif
-}
-
-std::size_t descriptors_left() noexcept {
-  constexpr std::size_t KEPT_BACK = 4;
-  struct rlimit limit {};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-  if (limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
-  std::size_t open_now = 3;  // when they cannot be counted
-  if (DIR* const directory = ::opendir("/proc/self/fd")) {
-    std::size_t entries = 0;
-    while (const dirent* entry = ::readdir(directory)) entries += entry->d_name[0] != '.';
-    ::closedir(directory);
-    open_now = entries > 0 ? entries - 1 : 0;  // the directory's own is gone again
-  }
-  const auto total = static_cast<std::size_t>(limit.rlim_cur);
-  return total > open_now + KEPT_BACK ? total - open_now - KEPT_BACK : 0;
 }
 
 }  // namespace quorbel

@@ -1,5 +1,4 @@
-// What the command may use: memory to hold lines in, address space, and
-// descriptors for temporary files.
+// What the command may use: memory to hold lines in, and address space.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +29,22 @@ namespace quorbel {
 // address space that the limit counts whether it is touched or not.
 void set_up_memory() noexcept;
 
-// Descriptors the process may still open, a few kept back for its own use
-// (the reader's wake-up pipe among them); SIZE_MAX without a limit.
-[[nodiscard]] std::size_t descriptors_left() noexcept;
+// The memory budget: what -S gave, or half of what the process may use,
+// looked up the first time it is asked for. The look (physical memory,
+// control groups, limits) takes longer than sorting a short list, which
+// therefore never asks.
+class memory_budget {
+ public:
+  explicit memory_budget(std::optional<std::size_t> given) noexcept : value_(given) {}
+
+  [[nodiscard]] std::size_t get() noexcept {
+    if (!value_) value_ = default_memory_budget();
+    return *value_;
+  }
+  [[nodiscard]] bool known() const noexcept { return value_.has_value(); }
+
+ private:
+  std::optional<std::size_t> value_;
+};
 
 }  // namespace quorbel

@@ -86,6 +86,10 @@ struct shared_check {
   std::atomic<bool> stopped{false};
   std::atomic<bool> found{false};  // a line out of order
   std::atomic<bool> out_of_memory{false};
+  // Started for a second worker once a block shows that more input
+  // follows; null when one thread is to do it all.
+  helper_thread* helper = nullptr;
+  class check_worker* second = nullptr;
 
   explicit shared_check(const sort_settings& s, const version_range* r, block_reader* b,
                         message_order* o) noexcept
@@ -189,10 +193,21 @@ class check_worker {
       if (result == nullptr) return;
       check_block(block, result);
       shared_->ready(block.sequence);
+      if (!block.last) start_second();
     }
   }
 
  private:
+  // More input follows the block just done: a second worker checks blocks
+  // too from now on. Only the first worker starts it, once.
+  void start_second() noexcept {
+    helper_thread* const helper = shared_->helper;
+    if (shared_->second == this || helper == nullptr || helper->started()) return;
+    shared_->reader->make_wakeable();
+    check_worker* const second = shared_->second;
+    (void)helper->start([second] { second->run(); });
+  }
+
   // Checks the lines within the block, and leaves the rest to its turn.
   void check_block(const input_block& block, block_result* result) noexcept {
     const bool unique = shared_->settings.unique;
@@ -249,9 +264,13 @@ check_outcome check_lines(int fd, const sort_settings& settings, const version_r
   shared_check shared(settings, range, &reader, &order);
   check_worker first(&shared);
   check_worker second(&shared);
-  if (!tuning.second_thread || !side_by_side([&] { first.run(); }, [&] { second.run(); })) {
-    first.run();
+  helper_thread helper;
+  if (tuning.second_thread) {
+    shared.helper = &helper;
+    shared.second = &second;
   }
+  first.run();
+  helper.join();
   check_outcome outcome;
   if (shared.out_of_memory.load() || reader.error() == ENOMEM) {
     outcome.why = check_outcome::stop::out_of_memory;

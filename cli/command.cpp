@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "cli/arguments.h"
@@ -28,13 +29,6 @@
 namespace quorbel {
 
 namespace {
-
-// Input is cut into runs of a thirty-second of the memory budget, within
-// these bounds: large enough that runs are few, small enough that the two
-// being read take little beside the budget.
-constexpr std::size_t SMALLEST_BLOCK = std::size_t{1} << 13;
-constexpr std::size_t LARGEST_BLOCK = std::size_t{1} << 22;
-static_assert(LARGEST_BLOCK <= MAX_RUN_INPUT, "a run is built from one block");
 
 // Prints the lines of a text; the status is `status`, or EXIT_TROUBLE when
 // they cannot be written.
@@ -132,14 +126,12 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
       return refuse(streams, "Invalid range: ", settings.range);
     }
   }
-  std::size_t budget = 0;
+  std::optional<std::size_t> size;
   if (settings.size != nullptr) {
-    const auto size = parse_size(settings.size);
+    size = parse_size(settings.size);
     if (!size) return refuse(streams, "Invalid size: ", settings.size);
-    budget = *size;
-  } else {
-    budget = default_memory_budget();
   }
+  memory_budget budget(size);
   std::size_t limit = SIZE_MAX;
   if (settings.count != nullptr) {
     const auto count = parse_count(settings.count);
@@ -172,12 +164,10 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   sort_options options;
   options.descending = settings.reverse;
   options.unique = settings.unique;
-  options.memory_budget = budget;
+  options.memory_budget = budget.known() ? budget.get() : SIZE_MAX;
   options.temporary_directory = directory;
   options.finder = &finder;
-  // A merge of fan_in files opens one more; the descriptors decide.
-  const std::size_t descriptors = descriptors_left();
-  options.fan_in = std::min(tuning.fan_in, descriptors > 3 ? descriptors - 1 : 2);
+  options.fan_in = tuning.fan_in;
   options.second_thread = tuning.second_thread;
   options.piece_bytes = tuning.piece_bytes;
   options.terminator = settings.terminator;
@@ -195,24 +185,27 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   }
   const int out = settings.output != nullptr ? file.fd() : streams.out;
 
-  // A mapped file takes address space beside the budget's. Its texts stay
-  // in its pages only when the whole file leaves room in the budget for
-  // everything else, and never when the output goes into the same file,
-  // which would change them before they are written.
-  const std::size_t room = address_space_left();
+  // A file large enough to map needs the budget now. A mapped file takes
+  // address space beside the budget's. Its texts stay in its pages only
+  // when the whole file leaves room in the budget for everything else, and
+  // never when the output goes into the same file, which would change them
+  // before they are written.
   const input_watch watch(streams.in);
   mapped_input input;
-  const bool mapped = input.map(streams.in, tuning.map_from, room > budget ? room - budget : 0,
-                                settings.terminator);
+  bool mapped = false;
+  if (watch.size() >= tuning.map_from) {
+    const std::size_t room = address_space_left();
+    sorter.set_memory_budget(budget.get());
+    mapped = input.map(streams.in, tuning.map_from, room > budget.get() ? room - budget.get() : 0,
+                       settings.terminator);
+  }
   command_tuning reading = tuning;
-  if (!mapped || input.lines().size() > budget / 2 || same_file(streams.in, out)) {
+  if (!mapped || input.lines().size() > budget.get() / 2 || same_file(streams.in, out)) {
     reading.texts_stay_from = SIZE_MAX;
   }
-  if (reading.block_bytes == 0)
-    reading.block_bytes = std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
   // Every message is written before the output.
   const read_outcome read =
-      read_lines(streams.in, input, settings, wanted, streams.err, reading, &sorter);
+      read_lines(streams.in, input, settings, wanted, streams.err, reading, &budget, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:

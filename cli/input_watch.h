@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <ctime>
 
 namespace quorbel {
@@ -21,6 +22,11 @@ class input_watch {
   explicit input_watch(int fd) noexcept;
 
   [[nodiscard]] state check() const noexcept;
+
+  // The length of the regular file when it was noted; 0 for other input.
+  [[nodiscard]] std::size_t size() const noexcept {
+    return fd_ < 0 ? 0 : static_cast<std::size_t>(size_);
+  }
 
  private:
   int fd_ = -1;  // -1 when not a regular file

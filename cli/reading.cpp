@@ -1,6 +1,7 @@
 // Taking blocks of input apart into runs and messages, on two threads.
 #include "cli/reading.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -12,6 +13,17 @@
 namespace quorbel {
 
 namespace {
+
+// Input is cut into runs of a thirty-second of the memory budget, within
+// these bounds: large enough that runs are few, small enough that the two
+// being read take little beside the budget.
+constexpr std::size_t SMALLEST_BLOCK = std::size_t{1} << 13;
+constexpr std::size_t LARGEST_BLOCK = std::size_t{1} << 22;
+static_assert(LARGEST_BLOCK <= MAX_RUN_INPUT, "a run is built from one block");
+
+std::size_t block_bytes_for(std::size_t budget) noexcept {
+  return std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
+}
 
 // The shortest texts that stay where they lie for coming in order: shorter
 // ones save their records too little to pay for the pages held.
@@ -28,6 +40,13 @@ struct shared_reading {
   message_order* messages;      // null when quiet
   std::mutex mutex;
   sort_status failure;  // the first failure of the sorter
+  // Once a block shows that more input follows: the budget, looked up if
+  // it is not known, the size of blocks it gives unless the tuning set it,
+  // and the thread started for a second worker (null: one thread does all).
+  memory_budget* budget = nullptr;
+  bool sized_by_budget = false;
+  helper_thread* helper = nullptr;
+  class block_worker* second = nullptr;
 };
 
 // One thread's part: blocks in turn, each taken apart into its run and its
@@ -62,6 +81,7 @@ class block_worker {
       // comes: their bytes, read or mapped, and their builders.
       const std::size_t in_hand = block.mapped ? block.lines.size() : buffer_.capacity();
       const std::size_t reserve = block.last ? 0 : 2 * (in_hand + builder_.held());
+      if (!block.last) more_input_follows();
       const sort_status held =
           status_.ok() ? shared_->sorter->hold(block.sequence, &builder_, reserve) : status_;
       if (block.mapped && !stay) {
@@ -78,6 +98,24 @@ class block_worker {
   }
 
  private:
+  // More input follows the block just done, which the first worker learns
+  // once: the budget counts from now on, and a second worker takes blocks
+  // too, before this one is held.
+  void more_input_follows() noexcept {
+    helper_thread* const helper = shared_->helper;
+    if (shared_->second == this || helper_started_) return;
+    helper_started_ = true;
+    if (!shared_->budget->known()) {
+      const std::size_t budget = shared_->budget->get();
+      shared_->sorter->set_memory_budget(budget);
+      if (shared_->sized_by_budget) shared_->reader->set_block_bytes(block_bytes_for(budget));
+    }
+    if (helper == nullptr) return;
+    shared_->reader->make_wakeable();
+    block_worker* const second = shared_->second;
+    (void)helper->start([second] { second->run(); });
+  }
+
   void fail(const sort_status& status) noexcept {
     {
       const std::lock_guard<std::mutex> lock(shared_->mutex);
@@ -102,8 +140,9 @@ class block_worker {
   }
 
   shared_reading* shared_;
-  growable<char> buffer_;  // for blocks that are read
-  std::size_t lines_ = 0;  // in the block
+  bool helper_started_ = false;  // more input was seen to follow
+  growable<char> buffer_;        // for blocks that are read
+  std::size_t lines_ = 0;        // in the block
   line_taker taker_;
   run_builder builder_;
   sort_status status_;
@@ -113,17 +152,25 @@ class block_worker {
 
 read_outcome read_lines(int fd, const mapped_input& input, const sort_settings& settings,
                         const version_range* range, int messages, const command_tuning& tuning,
-                        line_sorter* sorter) noexcept {
+                        memory_budget* budget, line_sorter* sorter) noexcept {
   message_order order(messages);
   message_order* const ordered = settings.quiet ? nullptr : &order;
-  block_reader reader(fd, input, tuning.block_bytes, ordered, settings.terminator);
+  const bool sized_by_budget = tuning.block_bytes == 0;
+  const std::size_t block_bytes = !sized_by_budget  ? tuning.block_bytes
+                                  : budget->known() ? block_bytes_for(budget->get())
+                                                    : LARGEST_BLOCK;
+  block_reader reader(fd, input, block_bytes, ordered, settings.terminator);
   shared_reading shared{settings, range, sorter, &reader, &input, tuning.texts_stay_from,
                         ordered,  {},    {}};
   block_worker first(&shared);
   block_worker second(&shared);
-  if (!tuning.second_thread || !side_by_side([&] { first.run(); }, [&] { second.run(); })) {
-    first.run();
-  }
+  helper_thread helper;
+  shared.budget = budget;
+  shared.sized_by_budget = sized_by_budget;
+  shared.second = &second;
+  if (tuning.second_thread) shared.helper = &helper;
+  first.run();
+  helper.join();
   read_outcome outcome;
   if (!shared.failure.ok()) {
     outcome.why = read_outcome::stop::sorter;

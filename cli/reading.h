@@ -7,6 +7,7 @@
 #include <quorbel/version.h>
 
 #include "cli/arguments.h"
+#include "cli/budget.h"
 #include "cli/mapped_input.h"
 #include "cli/tuning.h"
 #include "engine/sorter.h"
@@ -27,11 +28,14 @@ struct read_outcome {
 // before every read that may wait, so each shows as soon as its line is in,
 // even when the input then pauses, and all of them before this returns.
 // With a range (may be null), only the versions that satisfy it are kept;
-// the others are left out without a message. The tuning's block_bytes must
-// have been chosen (not 0).
+// the others are left out without a message. Blocks are a thirty-second of
+// the budget, within bounds, unless the tuning sets their size; an input
+// that ends in its first block is read and taken apart by one thread and
+// never asks for the budget (its block is as large as any), a longer one
+// asks for it and gives it to the sorter before the second block is held.
 [[nodiscard]] read_outcome read_lines(int fd, const mapped_input& input,
                                       const sort_settings& settings, const version_range* range,
                                       int messages, const command_tuning& tuning,
-                                      line_sorter* sorter) noexcept;
+                                      memory_budget* budget, line_sorter* sorter) noexcept;
 
 }  // namespace quorbel

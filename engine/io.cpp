@@ -1,7 +1,9 @@
 // System calls, with their retries and errors in one place.
 #include "engine/io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,6 +74,22 @@ int open_temporary(const char* directory, int* error) noexcept {
   }
   ::unlink(path);
   return fd;
+}
+
+std::size_t descriptors_left() noexcept {
+  constexpr std::size_t KEPT_BACK = 4;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  if (limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
+  std::size_t open_now = 3;  // when they cannot be counted
+  if (DIR* const directory = ::opendir("/proc/self/fd")) {
+    std::size_t entries = 0;
+    while (const dirent* entry = ::readdir(directory)) entries += entry->d_name[0] != '.';
+    ::closedir(directory);
+    open_now = entries > 0 ? entries - 1 : 0;  // the directory's own is gone again
+  }
+  const auto total = static_cast<std::size_t>(limit.rlim_cur);
+  return total > open_now + KEPT_BACK ? total - open_now - KEPT_BACK : 0;
 }
 
 void drop_range(int fd, off_t offset, std::size_t size) noexcept {

@@ -28,6 +28,11 @@ namespace quorbel {
 // and unlinked at once. Returns the descriptor, or -1 with the error in *error.
 [[nodiscard]] int open_temporary(const char* directory, int* error) noexcept;
 
+// Descriptors the process may still open, a few kept back for whoever else
+// opens some (a reader's wake-up pipe, say); SIZE_MAX without a limit. It
+// counts those open now, so it is asked when it matters, not before.
+[[nodiscard]] std::size_t descriptors_left() noexcept;
+
 // Tells the file system it may drop [offset, offset + size) of a temporary
 // file that has been read, so that merged runs do not take their room twice.
 // Best effort: a file system that cannot do it keeps the bytes.

@@ -2,6 +2,7 @@
 // lines, and a writer takes full buffers while the next one is gathered.
 #include "engine/merge.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -13,9 +14,11 @@ namespace quorbel {
 
 namespace {
 
-// Output is gathered in buffers this large; a line always fits.
+// Output is gathered in buffers this large, or as large as the sources
+// when they are smaller; a line with its prefix always fits.
 constexpr std::size_t OUTPUT_BUFFER = std::size_t{1} << 20;
-static_assert(OUTPUT_BUFFER > MAX_TEXT_LENGTH + 1);
+constexpr std::size_t SMALLEST_OUTPUT_BUFFER = std::size_t{1} << 14;
+static_assert(SMALLEST_OUTPUT_BUFFER > MAX_CODE_PREFIX + 1 + MAX_TEXT_LENGTH + 1);
 
 // Buffers handed from the thread that gathers lines to the thread that
 // writes them, two in turn.
@@ -69,9 +72,11 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
   const gather_rules rules = rules_of(options, to_file);
   head* heads = make_heads(count + 1);
   auto* losers = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
-  char* buffers[2] = {static_cast<char*>(std::malloc(OUTPUT_BUFFER)), nullptr};
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < count; ++i) total += sources[i]->bytes();
+  const auto capacity = static_cast<std::size_t>(
+      std::clamp<std::uint64_t>(total + 1, SMALLEST_OUTPUT_BUFFER, OUTPUT_BUFFER));
+  char* buffers[2] = {static_cast<char*>(std::malloc(capacity)), nullptr};
   // A second buffer only when there is more than one to fill.
   if (options.second_thread && total > OUTPUT_BUFFER) {
     buffers[1] = static_cast<char*>(std::malloc(OUTPUT_BUFFER));
@@ -90,8 +95,8 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
       };
       shared = side_by_side(
           [&] {
-            gather(sources, count, rules, heads, losers, out.take(0), OUTPUT_BUFFER, flush,
-                   out.error(), &result);
+            gather(sources, count, rules, heads, losers, out.take(0), capacity, flush, out.error(),
+                   &result);
             // Let the writer finish: END after the last buffer.
             out.give(slot, handoff::END);
           },
@@ -108,7 +113,7 @@ merge_result merge_lines(line_source* const* sources, std::size_t count, int fd,
         }
         return buffer;
       };
-      gather(sources, count, rules, heads, losers, buffers[0], OUTPUT_BUFFER, flush, stop, &result);
+      gather(sources, count, rules, heads, losers, buffers[0], capacity, flush, stop, &result);
     }
   }
   std::free(heads);

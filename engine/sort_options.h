@@ -21,8 +21,8 @@ struct sort_options {
   // one, nothing goes to disk.
   const version_finder* finder = nullptr;
   // Temporary files merged at once, at least 2; no more than fan_in + 1 are
-  // ever open at once. The command lowers it to the descriptors it may
-  // open, tests lower it further.
+  // ever open at once. The descriptors the process may open lower it when
+  // the first file is made; tests lower it further.
   std::size_t fan_in = 16;
   // Merge the output with two threads.
   bool second_thread = true;

@@ -38,6 +38,11 @@ std::size_t line_sorter::spills() const noexcept {
   return spills_;
 }
 
+void line_sorter::set_memory_budget(std::size_t budget) noexcept {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (options_.finder != nullptr) options_.memory_budget = budget;
+}
+
 sort_status line_sorter::hold(std::size_t sequence, run_builder* built,
                               std::size_t reserve) noexcept {
   sorted_run run;
@@ -101,6 +106,12 @@ sort_status line_sorter::spill() noexcept {
   if (ready == 0) return {};
   // Room for the file first, so that a run is never lost between two places.
   if (!disk_runs_.reserve(disk_runs_.size() + 1)) return out_of_memory();
+  // A merge of fan_in files opens one more: the descriptors the process
+  // may still open lower it, down to two, when the first file is made.
+  if (spills_ == 0) {
+    const std::size_t descriptors = descriptors_left();
+    options_.fan_in = std::min(options_.fan_in, descriptors > 3 ? descriptors - 1 : 2);
+  }
   disk_run spilled{};
   if (lines > 0) {  // blocks of dropped lines alone need no file
     source_array<memory_source> sources(ready);

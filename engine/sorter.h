@@ -38,6 +38,10 @@ class line_sorter {
   [[nodiscard]] sort_status hold(std::size_t sequence, run_builder* built,
                                  std::size_t reserve = 0) noexcept;
 
+  // Sets the memory budget, when it was not known at the start: before
+  // the second block is held.
+  void set_memory_budget(std::size_t budget) noexcept;
+
   // Writes every line held, in order, each with the lines' end, to fd. Call
   // it once, after every block is held.
   [[nodiscard]] sort_status write_sorted(int fd) noexcept;
