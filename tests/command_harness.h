@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/command.h"
@@ -49,13 +50,13 @@ struct outcome {
 // Calls run() as it stands: the usual way run_in_process runs the command.
 inline constexpr auto just_run = [](auto&& run) { return run(); };
 
-// Runs the command in-process on memory files. `around` gets the call of the
-// command alone, and must make it and return its status: tests change the
-// conditions of that call there.
+// Runs the command in-process with standard input read from `in` (the
+// caller's, left open) and memory files for the rest. `around` gets the call
+// of the command alone, and must make it and return its status: tests change
+// the conditions of that call there.
 template <typename Around = decltype(just_run)>
-outcome run_in_process(const std::vector<std::string>& args, std::string_view input,
-                       command_tuning tuning = {}, Around around = just_run) {
-  const int in = memory_file(input);
+outcome run_in_process_on(const std::vector<std::string>& args, int in,
+                          command_tuning tuning = {}, Around around = just_run) {
   const int out = memory_file();
   const int err = memory_file();
   std::vector<const char*> argv{"quorbel"};
@@ -67,9 +68,18 @@ outcome run_in_process(const std::vector<std::string>& args, std::string_view in
   });
   result.out = contents_of(out);
   result.err = contents_of(err);
-  close(in);
   close(out);
   close(err);
+  return result;
+}
+
+// The same with standard input a memory file holding `input`.
+template <typename Around = decltype(just_run)>
+outcome run_in_process(const std::vector<std::string>& args, std::string_view input,
+                       command_tuning tuning = {}, Around around = just_run) {
+  const int in = memory_file(input);
+  outcome result = run_in_process_on(args, in, std::move(tuning), around);
+  close(in);
   return result;
 }
 

@@ -4,17 +4,8 @@
 
 cmake_minimum_required(VERSION 3.25)
 
-file(READ "${COMMAND_SOURCE}" source)
-string(FIND "${source}" "USAGE_LINES[] = {" start)
-if(start EQUAL -1)
-  message(FATAL_ERROR "no USAGE_LINES array in ${COMMAND_SOURCE}")
-endif()
-string(SUBSTRING "${source}" ${start} -1 usage)
-string(FIND "${usage}" "};" stop)
-string(SUBSTRING "${usage}" 0 ${stop} usage)
-# An option line of the usage text starts with a tab: "\t-k <num>   ...".
-string(REGEX MATCHALL "\"\\\\t-[A-Za-z]" letters "${usage}")
-list(TRANSFORM letters REPLACE "^\"\\\\t-" "")
+include(${CMAKE_CURRENT_LIST_DIR}/usage_options.cmake)
+read_usage_options("${COMMAND_SOURCE}" letters)
 list(LENGTH letters count)
 if(count LESS 1)
   message(FATAL_ERROR "found no options in the usage text of ${COMMAND_SOURCE}")

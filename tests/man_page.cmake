@@ -4,17 +4,9 @@
 
 cmake_minimum_required(VERSION 3.25)
 
-file(READ "${COMMAND_SOURCE}" source)
-string(FIND "${source}" "USAGE_LINES[] = {" start)
-if(start EQUAL -1)
-  message(FATAL_ERROR "no USAGE_LINES array in ${COMMAND_SOURCE}")
-endif()
-string(SUBSTRING "${source}" ${start} -1 usage)
-string(FIND "${usage}" "};" stop)
-string(SUBSTRING "${usage}" 0 ${stop} usage)
-# An option line of the usage text starts with a tab: "\t-k <num>   ...".
-string(REGEX MATCHALL "\"\\\\t-[A-Za-z]" usage_options "${usage}")
-list(TRANSFORM usage_options REPLACE "^\"\\\\t" "")
+include(${CMAKE_CURRENT_LIST_DIR}/usage_options.cmake)
+read_usage_options("${COMMAND_SOURCE}" letters)
+list(TRANSFORM letters PREPEND "-" OUTPUT_VARIABLE usage_options)
 
 file(READ "${MAN_PAGE}" page)
 string(REGEX REPLACE ".*\n\\.SH OPTIONS\n" "" options_section "${page}")

@@ -78,19 +78,8 @@ template <typename Around = decltype(just_run)>
 outcome run_on(const std::vector<std::string>& args, const std::string& input,
                command_tuning tuning = {}, Around around = just_run) {
   const int in = open(input.c_str(), O_RDONLY);
-  const int out = memory_file();
-  const int err = memory_file();
-  std::vector<const char*> argv{"quorbel"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  outcome result;
-  result.status = around([&] {
-    return run_command(static_cast<int>(argv.size()), argv.data(), {in, out, err}, tuning);
-  });
-  result.out = contents_of(out);
-  result.err = contents_of(err);
+  outcome result = run_in_process_on(args, in, std::move(tuning), around);
   close(in);
-  close(out);
-  close(err);
   return result;
 }
 
