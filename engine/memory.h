@@ -81,26 +81,27 @@ class growable {
   [[nodiscard]] const T* end() const noexcept { return data_ + size_; }
 
   // Makes room for exactly `wanted` elements when there is less; false when
-  // memory runs out (nothing changes then).
-  [[nodiscard]] bool reserve_exactly(std::size_t wanted) noexcept {
+  // memory runs out (nothing changes then). `filled`: the new room is about
+  // to be filled, so its pages are asked for at once.
+  [[nodiscard]] bool reserve_exactly(std::size_t wanted, bool filled = false) noexcept {
     if (wanted <= capacity_) return true;
     if (wanted > SIZE_MAX / sizeof(T)) return false;
     void* moved = std::realloc(data_, wanted * sizeof(T));
     if (moved == nullptr) return false;
     data_ = static_cast<T*>(moved);
-    // Grown large, it is about to be filled: its new pages come at once.
-    ask_for_pages(data_ + capacity_, (wanted - capacity_) * sizeof(T));
+    // Grown for filling, its new pages come at once.
+    if (filled) ask_for_pages(data_ + capacity_, (wanted - capacity_) * sizeof(T));
     capacity_ = wanted;
     return true;
   }
 
   // Makes room for at least `wanted` elements, doubling; false when memory
   // runs out.
-  [[nodiscard]] bool reserve(std::size_t wanted) noexcept {
+  [[nodiscard]] bool reserve(std::size_t wanted, bool filled = false) noexcept {
     if (wanted <= capacity_) return true;
     std::size_t grown = capacity_ < 16 ? 16 : capacity_ * 2;
     if (grown < wanted) grown = wanted;
-    return reserve_exactly(grown);
+    return reserve_exactly(grown, filled);
   }
 
   [[nodiscard]] bool push_back(const T& value) noexcept {
