@@ -55,8 +55,8 @@ inline constexpr auto just_run = [](auto&& run) { return run(); };
 // of the command alone, and must make it and return its status: tests change
 // the conditions of that call there.
 template <typename Around = decltype(just_run)>
-outcome run_in_process_on(const std::vector<std::string>& args, int in,
-                          command_tuning tuning = {}, Around around = just_run) {
+outcome run_in_process_on(const std::vector<std::string>& args, int in, command_tuning tuning = {},
+                          Around around = just_run) {
   const int out = memory_file();
   const int err = memory_file();
   std::vector<const char*> argv{"quorbel"};
