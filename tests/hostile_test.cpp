@@ -2,7 +2,6 @@
 // lines, millions of lines, absurd fields, stray bytes inside versions, a
 // closed output and a directory as input. The command must stay up, keep
 // its memory small, drop nothing it should keep and say what went wrong.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 
 #include "cli/command.h"
 #include "tests/command_harness.h"
+#include "tests/scratch_directory.h"
 #include "version/internal.h"
 
 namespace quorbel {
@@ -306,39 +306,6 @@ TEST(hostile, versions_crafted_to_tie_on_every_key_still_sort_in_time) {
   EXPECT_TRUE(got.out == expected) << "order or content differs";
   EXPECT_LT(seconds, 60.0) << "a generous bound: only a quadratic path comes near it";
 }
-
-// The names in a directory, without . and ..
-std::vector<std::string> names_in(const std::string& path) {
-  std::vector<std::string> found;
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return {"(cannot be read)"};
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") found.push_back(name);
-  }
-  closedir(dir);
-  return found;
-}
-
-// A directory of the test's own, removed at the end.
-class scratch_directory {
- public:
-  scratch_directory() {
-    char name[] = "/tmp/quorbel-test-XXXXXX";
-    if (mkdtemp(name) != nullptr) path_ = name;
-  }
-  scratch_directory(const scratch_directory&) = delete;
-  scratch_directory& operator=(const scratch_directory&) = delete;
-  ~scratch_directory() {
-    if (!path_.empty()) rmdir(path_.c_str());
-  }
-  [[nodiscard]] const std::string& path() const { return path_; }
-
-  [[nodiscard]] std::vector<std::string> names() const { return names_in(path_); }
-
- private:
-  std::string path_;
-};
 
 // Lines that go to temporary files under a budget of a few kilobytes.
 std::string spilling_lines(int count) {

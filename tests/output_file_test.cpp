@@ -1,7 +1,6 @@
 // -o: the output takes the place of a file, the command's own input among
 // them, only once all of it is written; on any failure the file stays as
 // it was and nothing is left beside it.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -18,42 +16,12 @@
 
 #include "cli/command.h"
 #include "tests/command_harness.h"
+#include "tests/scratch_directory.h"
 
 namespace quorbel {
 namespace {
 
 using namespace quorbel::testing;
-
-// A directory of the test's own, removed with what it holds.
-class scratch {
- public:
-  scratch() {
-    char name[] = "/tmp/quorbel-output-XXXXXX";
-    if (mkdtemp(name) != nullptr) path_ = name;
-  }
-  scratch(const scratch&) = delete;
-  scratch& operator=(const scratch&) = delete;
-  ~scratch() {
-    for (const std::string& name : names()) unlink((path_ + "/" + name).c_str());
-    rmdir(path_.c_str());
-  }
-  [[nodiscard]] std::string at(const std::string& name) const { return path_ + "/" + name; }
-  [[nodiscard]] std::vector<std::string> names() const {
-    std::vector<std::string> found;
-    if (DIR* dir = opendir(path_.c_str())) {
-      while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") found.push_back(name);
-      }
-      closedir(dir);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-  }
-
- private:
-  std::string path_;
-};
 
 std::string read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -107,7 +75,7 @@ TEST(output_file, replaces_its_own_input) {
                                  {.block_bytes = 40, .second_thread = false}};
   for (const command_tuning& tuning : ways) {
     SCOPED_TRACE("map from " + std::to_string(tuning.map_from));
-    scratch directory;
+    scratch_directory directory;
     const std::string file = directory.at("packages.txt");
     write_file(file, input.unsorted, 0640);
     const outcome got = run_on({"-k", "2", "-o", file}, file, tuning);
@@ -121,7 +89,7 @@ TEST(output_file, replaces_its_own_input) {
 }
 
 TEST(output_file, follows_links_and_makes_new_files) {
-  scratch directory;
+  scratch_directory directory;
   const std::string file = directory.at("tags.txt");
   write_file(file, "2.0.0\n1.0.0\n", 0600);
   ASSERT_EQ(symlink("tags.txt", directory.at("link").c_str()), 0);
@@ -163,7 +131,7 @@ int with_small_files(const std::function<int()>& run) {
 
 TEST(output_file, a_failure_leaves_the_old_file_and_nothing_beside_it) {
   const lines input = package_lines(3000);
-  scratch directory;
+  scratch_directory directory;
   const std::string file = directory.at("f");
   const std::string input_file = directory.at("input");
   const std::string gone = directory.at("not-there");
