@@ -40,7 +40,7 @@ class block_reader {
   // Blocks hold about `block_bytes` (0 counts as 1) of lines that end with
   // `terminator`; `messages` is null when quiet.
   block_reader(int fd, const mapped_input& input, std::size_t block_bytes, message_order* messages,
-               char terminator = '\n') noexcept;
+               char terminator) noexcept;
   block_reader(const block_reader&) = delete;
   block_reader& operator=(const block_reader&) = delete;
   ~block_reader();

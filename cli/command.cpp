@@ -184,6 +184,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
     }
   }
   const int out = settings.output != nullptr ? file.fd() : streams.out;
+  const bool into_input = same_file(streams.in, out);
 
   // A file large enough to map needs the budget now. A mapped file takes
   // address space beside the budget's. Its texts stay in its pages only
@@ -200,7 +201,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
                        settings.terminator);
   }
   command_tuning reading = tuning;
-  if (!mapped || input.lines().size() > budget.get() / 2 || same_file(streams.in, out)) {
+  if (!mapped || input.lines().size() > budget.get() / 2 || into_input) {
     reading.texts_stay_from = SIZE_MAX;
   }
   // Every message is written before the output.
@@ -218,8 +219,7 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   const int status = report(streams, sorter.write_sorted(out), directory, settings.output);
   // Texts written from the file's pages may have changed since, unless
   // the output went into the file itself, which changes it.
-  if (status == EXIT_SORTED && !same_file(streams.in, out) &&
-      !input_is_whole(streams, input, watch)) {
+  if (status == EXIT_SORTED && !into_input && !input_is_whole(streams, input, watch)) {
     return EXIT_TROUBLE;
   }
   // Only a whole output takes the place of the file; else the file stays.

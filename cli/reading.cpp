@@ -76,7 +76,7 @@ class block_worker {
                         (average >= shared_->texts_stay_from ||
                          (average >= IN_ORDER_STAY_FROM && builder_.comes_in_order()));
       builder_.leave_texts(stay);
-      shared_->reader->learn(block.lines.size(), lines_);
+      shared_->reader->learn(block.lines.size(), taker_.taken());
       // The budget leaves room for two blocks in hand, while more input
       // comes: their bytes, read or mapped, and their builders.
       const std::size_t in_hand = block.mapped ? block.lines.size() : buffer_.capacity();
@@ -136,13 +136,11 @@ class block_worker {
       if (!held) status_ = {sort_status::problem::out_of_memory, 0};
     }
     if (taker_.failed()) status_ = {sort_status::problem::out_of_memory, 0};
-    lines_ = taker_.taken();
   }
 
   shared_reading* shared_;
   bool helper_started_ = false;  // more input was seen to follow
   growable<char> buffer_;        // for blocks that are read
-  std::size_t lines_ = 0;        // in the block
   line_taker taker_;
   run_builder builder_;
   sort_status status_;

@@ -7,6 +7,9 @@
 
 namespace quorbel {
 
+namespace {
+
+// True when the line at `position` of run `run` comes after the point.
 bool comes_after(const line_view& line, std::size_t run, std::size_t position,
                  const cut_point& point) noexcept {
   const int c =
@@ -15,6 +18,8 @@ bool comes_after(const line_view& line, std::size_t run, std::size_t position,
   if (run != point.run) return run > point.run;
   return position > point.position;
 }
+
+}  // namespace
 
 void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& point,
                   run_cut* cuts) noexcept {

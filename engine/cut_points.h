@@ -19,10 +19,6 @@ struct cut_point {
   std::size_t position = 0;  // the line's number in its run
 };
 
-// True when the line at `position` of run `run` comes after the point.
-[[nodiscard]] bool comes_after(const line_view& line, std::size_t run, std::size_t position,
-                               const cut_point& point) noexcept;
-
 // Where a run is read to and from, by piece.
 struct run_cut {
   std::size_t offset = 0;    // of the first record after the cut

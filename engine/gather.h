@@ -202,7 +202,7 @@ void gather(line_source* const* sources, std::size_t count, const gather_rules& 
         }
         if (taken == rules.limit && !rules.prefixed) break;  // all the lines there may be
       }
-      if (taken < rules.limit || !limited) {
+      if (taken < rules.limit) {
         if (!out.put(line, rules.write_prefixes ? prefix : 0)) break;
         ++taken;
       }

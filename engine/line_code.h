@@ -17,8 +17,12 @@
 
 namespace quorbel {
 
+// The longest text the engine holds, in bytes before its newline; whoever
+// hands lines to it keeps them this short.
+inline constexpr std::size_t MAX_TEXT_LENGTH = 4095;
+
 // The longest prefix: a text the engine holds is no longer.
-inline constexpr std::size_t MAX_CODE_PREFIX = 4095;
+inline constexpr std::size_t MAX_CODE_PREFIX = MAX_TEXT_LENGTH;
 
 // A prefixed code is the prefix, a zero byte, then the order code. As no
 // prefix holds a zero byte, byte order puts the prefixes in their byte

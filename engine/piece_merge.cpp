@@ -65,7 +65,7 @@ class piece_merge {
       : runs_(runs),
         count_(count),
         fd_(fd),
-        options_(options),
+        rules_(rules_of(options, false)),
         points_(points),
         pieces_(pieces),
         rows_{first_row, second_row} {}
@@ -113,20 +113,20 @@ class piece_merge {
       const line_view* before = piece > 0 ? &points_[piece - 1].line : nullptr;
       // A limit counts the lines of the group the piece starts in (of all
       // lines, without groups) from the pieces before.
-      const bool limited = options_.limit != SIZE_MAX;
+      const bool limited = rules_.limit != SIZE_MAX;
       std::size_t taken = 0;
       if (limited && before != nullptr) {
         const std::size_t prefix =
-            options_.prefixed ? prefix_length(before->code, before->code_length) : 0;
+            rules_.prefixed ? prefix_length(before->code, before->code_length) : 0;
         taken = lines_before(runs_, count_, starts, before->code, prefix);
       }
-      if (taking_part == 1 && !options_.unique && !limited) {
+      if (taking_part == 1 && !rules_.unique && !limited) {
         copy_texts(runs_[alone].records + starts[alone].offset,
                    runs_[alone].records + ends[alone].offset, worker->buffer, PIECE_BUFFER,
-                   options_.terminator, flush, error_, &worker->result);
+                   rules_.terminator, flush, error_, &worker->result);
       } else {
-        gather(worker->pointers, taking_part, rules_of(options_, false), worker->heads,
-               worker->losers, worker->buffer, PIECE_BUFFER, flush, error_, &worker->result,
+        gather(worker->pointers, taking_part, rules_, worker->heads, worker->losers, worker->buffer,
+               PIECE_BUFFER, flush, error_, &worker->result,
                before != nullptr ? before->code : nullptr,
                before != nullptr ? before->code_length : 0, taken);
       }
@@ -141,7 +141,7 @@ class piece_merge {
   const sorted_run* runs_;
   std::size_t count_;
   int fd_;
-  sort_options options_;
+  gather_rules rules_;       // of the output
   const cut_point* points_;  // pieces - 1 of them: piece i ends after points_[i]
   std::size_t pieces_;
   // The cuts where a piece starts, by the piece's parity: piece i's end is

@@ -14,11 +14,6 @@
 
 namespace quorbel {
 
-// The longest text the engine holds, in bytes before its newline; whoever
-// hands lines to it keeps them this short.
-inline constexpr std::size_t MAX_TEXT_LENGTH = 4095;
-static_assert(MAX_CODE_PREFIX == MAX_TEXT_LENGTH, "a prefix is at most a text");
-
 // A record in a run's store: the code length and the text length, two bytes
 // each, then the code, then the text with its end (a newline, or the byte
 // sort_options names). A line of mapped input may instead stay where it

@@ -20,6 +20,15 @@ sort_status temporary_file(int error) noexcept {
   return {sort_status::problem::temporary_file, error};
 }
 
+// What a merge came to; a failed write is a problem of `written_to`.
+sort_status status_of(const merge_result& merged, sort_status::problem written_to) noexcept {
+  if (merged.out_of_memory) return out_of_memory();
+  if (merged.text_changed) return {sort_status::problem::text_changed, 0};
+  if (merged.read_error != 0) return temporary_file(merged.read_error);
+  if (merged.write_error != 0) return {written_to, merged.write_error};
+  return {};
+}
+
 }  // namespace
 
 line_sorter::line_sorter(const sort_options& options) noexcept : options_(options) {
@@ -79,16 +88,7 @@ sort_status line_sorter::merge_into(line_source* const* sources, std::size_t cou
   const int fd = open_temporary(options_.temporary_directory, &error);
   if (fd < 0) return temporary_file(error);
   const merge_result merged = merge_lines(sources, count, fd, options_, true);
-  sort_status status;
-  if (merged.out_of_memory) {
-    status = out_of_memory();
-  } else if (merged.text_changed) {
-    status = {sort_status::problem::text_changed, 0};
-  } else if (merged.read_error != 0) {
-    status = temporary_file(merged.read_error);
-  } else if (merged.write_error != 0) {
-    status = temporary_file(merged.write_error);
-  }
+  const sort_status status = status_of(merged, sort_status::problem::temporary_file);
   if (!status.ok()) {
     ::close(fd);
     return status;
@@ -219,11 +219,7 @@ sort_status line_sorter::write_sorted(int fd) noexcept {
     }
     std::free(sources);
   }
-  if (merged.out_of_memory) return out_of_memory();
-  if (merged.text_changed) return {sort_status::problem::text_changed, 0};
-  if (merged.read_error != 0) return temporary_file(merged.read_error);
-  if (merged.write_error != 0) return {sort_status::problem::output, merged.write_error};
-  return {};
+  return status_of(merged, sort_status::problem::output);
 }
 
 }  // namespace quorbel

@@ -24,13 +24,6 @@ namespace quorbel::sqlite {
 
 namespace {
 
-int compare_bytes(std::string_view x, std::string_view y) noexcept {
-  const std::size_t common = x.size() < y.size() ? x.size() : y.size();
-  const int bytes = common == 0 ? 0 : std::memcmp(x.data(), y.data(), common);
-  if (bytes != 0) return bytes < 0 ? -1 : 1;
-  return (x.size() > y.size()) - (x.size() < y.size());
-}
-
 template <typename Word>
 Word load(const char* at) noexcept {
   Word w;
@@ -144,7 +137,7 @@ bool read_shape(std::string_view text, shape* s) noexcept {
   const byte_masks m = masks_of(text);
   s->dots = m.dots;
   s->core_end = m.separators != 0 ? static_cast<std::size_t>(std::countr_zero(m.separators)) : n;
-  if (m.allowed != below(n)) return n == 0 || std::memchr(text.data(), 0, n) == nullptr;
+  if (m.allowed != below(n)) return std::memchr(text.data(), 0, n) == nullptr;
   const std::uint64_t core = below(s->core_end);
   const std::uint64_t core_dots = m.dots & core;
   std::uint64_t fourth_dot = core_dots;

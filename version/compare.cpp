@@ -31,14 +31,6 @@ int compare_numeric(const prerelease_identifier& a, const prerelease_identifier&
   return a.negative ? -magnitude : magnitude;
 }
 
-int compare_bytes(std::string_view a, std::string_view b) noexcept {
-  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-  const int bytes = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
-  if (bytes != 0) return bytes < 0 ? -1 : 1;
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 std::optional<std::string_view> as_text(const std::optional<std::string>& text) noexcept {
   if (!text) return std::nullopt;
   return until_zero(*text);
@@ -53,6 +45,14 @@ int compare_numbers(const Record& x, const Record& y) noexcept {
 }
 
 }  // namespace
+
+int compare_bytes(std::string_view a, std::string_view b) noexcept {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  const int bytes = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+  if (bytes != 0) return bytes < 0 ? -1 : 1;
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
 
 int compare_int(std::int32_t a, std::int32_t b) noexcept { return (a > b) - (a < b); }
 

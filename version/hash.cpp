@@ -57,9 +57,7 @@ std::size_t hash_of(const std::int32_t (&numbers)[4],
 }  // namespace
 
 std::size_t version_hash(const version_record& version) noexcept {
-  const std::int32_t numbers[4] = {version.major, version.minor, version.patch, version.fourth};
-  if (!version.prerelease) return hash_of(numbers, std::nullopt);
-  return hash_of(numbers, *version.prerelease);
+  return version_hash(version_view_of(version));
 }
 
 std::size_t version_hash(const version_view& version) noexcept {

@@ -72,6 +72,8 @@ struct integer_syntax {
 // --- Precedence --------------------------------------------------------------
 
 [[nodiscard]] int compare_int(std::int32_t a, std::int32_t b) noexcept;
+// Three-way byte order, a text below every longer one it starts.
+[[nodiscard]] int compare_bytes(std::string_view a, std::string_view b) noexcept;
 [[nodiscard]] int compare_core(const version_view& x, const version_view& y) noexcept;
 [[nodiscard]] int compare_core(const version_record& x, const version_record& y) noexcept;
 // Three-way compare of two pre-releases, either of which may be absent.
@@ -163,9 +165,6 @@ struct version_range_index {
   std::vector<range_span> held_back;
 };
 
-// Three-way order of cuts: by numbers, then group cuts first, then by the
-// precedence of their versions, then before ahead of after.
-[[nodiscard]] int compare_cuts(const range_cut& a, const range_cut& b) noexcept;
 // The index of the alternatives; throws std::bad_alloc when memory runs out.
 [[nodiscard]] std::shared_ptr<const version_range_index> index_alternatives(
     const std::vector<version_range_alternative>& alternatives);

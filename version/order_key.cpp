@@ -165,18 +165,6 @@ prerelease_identifier classify(std::string_view id) noexcept {
   return {true, false, id.substr(zeros)};
 }
 
-// The key of a version whose pre-release, if any, is cut at its first zero
-// byte already.
-int write_key(const version_view& version, version_key* key) noexcept {
-  if (version.prerelease &&
-      version.prerelease->size() > static_cast<std::size_t>(MAX_VERSION_LENGTH))
-    return -1;
-  std::uint8_t room[ORDER_KEY_ROOM];
-  key->length = encode_order_key(version, room);
-  std::memcpy(key->bytes.data(), room, key->length);
-  return 0;
-}
-
 }  // namespace
 
 std::size_t encode_order_code(const version_view& version, bool descending,
@@ -230,18 +218,18 @@ int compare_order_codes(const std::uint8_t* a, std::size_t a_length, const std::
 
 int version_order_key(const version_view& version, version_key* key) noexcept {
   version_view cut = version;
-  if (cut.prerelease) cut.prerelease = until_zero(*cut.prerelease);
-  return write_key(cut, key);
+  if (cut.prerelease) {
+    cut.prerelease = until_zero(*cut.prerelease);
+    if (cut.prerelease->size() > static_cast<std::size_t>(MAX_VERSION_LENGTH)) return -1;
+  }
+  std::uint8_t room[ORDER_KEY_ROOM];
+  key->length = encode_order_key(cut, room);
+  std::memcpy(key->bytes.data(), room, key->length);
+  return 0;
 }
 
 int version_order_key(const version_record& version, version_key* key) noexcept {
-  version_view view;
-  view.major = version.major;
-  view.minor = version.minor;
-  view.patch = version.patch;
-  view.fourth = version.fourth;
-  if (version.prerelease) view.prerelease = until_zero(*version.prerelease);
-  return write_key(view, key);
+  return version_order_key(version_view_of(version), key);
 }
 
 }  // namespace quorbel

@@ -21,6 +21,24 @@ std::optional<std::string_view> text_of(const std::optional<std::string>& text) 
   return until_zero(*text);
 }
 
+int compare_numbers(const numbers64& a, const numbers64& b) noexcept {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+// Three-way order of cuts: by numbers, then group cuts first, then by the
+// precedence of their versions, then before ahead of after.
+int compare_cuts(const range_cut& a, const range_cut& b) noexcept {
+  if (int c = compare_numbers(a.numbers, b.numbers)) return c;
+  if (a.at == place::group || b.at == place::group) {
+    return static_cast<int>(b.at == place::group) - static_cast<int>(a.at == place::group);
+  }
+  if (int c = compare_prerelease(text_of(a.prerelease), text_of(b.prerelease))) return c;
+  return compare_int(static_cast<std::int32_t>(a.at), static_cast<std::int32_t>(b.at));
+}
+
 // Just before or just after a version bound of an alternative.
 range_cut cut_at(const version_record& v, place at) {
   return {{v.major, v.minor, v.patch, v.fourth}, at, v.prerelease};
@@ -63,13 +81,6 @@ void merge(std::vector<range_span>* spans) {
   spans->shrink_to_fit();
 }
 
-int compare_numbers(const numbers64& a, const numbers64& b) noexcept {
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-  }
-  return 0;
-}
-
 // Whether the version lies above the cut. The pre-release is cut at its zero
 // byte only when the numbers tie, which is seldom.
 bool above(const numbers64& numbers, const std::optional<std::string_view>& prerelease,
@@ -82,15 +93,6 @@ bool above(const numbers64& numbers, const std::optional<std::string_view>& prer
 }
 
 }  // namespace
-
-int compare_cuts(const range_cut& a, const range_cut& b) noexcept {
-  if (int c = compare_numbers(a.numbers, b.numbers)) return c;
-  if (a.at == place::group || b.at == place::group) {
-    return static_cast<int>(b.at == place::group) - static_cast<int>(a.at == place::group);
-  }
-  if (int c = compare_prerelease(text_of(a.prerelease), text_of(b.prerelease))) return c;
-  return compare_int(static_cast<std::int32_t>(a.at), static_cast<std::int32_t>(b.at));
-}
 
 std::shared_ptr<const version_range_index> index_alternatives(
     const std::vector<version_range_alternative>& alternatives) {

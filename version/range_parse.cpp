@@ -248,9 +248,6 @@ bool read_item(reader* r, version_range_alternative* a) {
 }
 
 bool read_range(reader* r, version_range* range) {
-  std::size_t bars = 0;  // room for every alternative at once: no copies as they come
-  for (char c : r->text) bars += c == '|' ? 1 : 0;
-  range->alternatives.reserve(bars / 2 + 1);
   range->alternatives.emplace_back();
   for (;;) {
     r->skip_spaces();

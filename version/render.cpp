@@ -49,10 +49,7 @@ int append_number(std::string* destination, std::int32_t value, std::string_view
                      prefix);
 }
 
-namespace {
-
-template <typename Version>
-int render(const Version& version, std::string* destination) noexcept {
+int version_render(const version_view& version, std::string* destination) noexcept {
   const std::size_t before = destination->size();
   // A pre-release or build of any length renders whole; an empty one still
   // shows its separator (1.2.3- and 1.2.3+ are not 1.2.3).
@@ -69,14 +66,8 @@ int render(const Version& version, std::string* destination) noexcept {
   return 0;
 }
 
-}  // namespace
-
 int version_render(const version_record& record, std::string* destination) noexcept {
-  return render(record, destination);
-}
-
-int version_render(const version_view& view, std::string* destination) noexcept {
-  return render(view, destination);
+  return version_render(version_view_of(record), destination);
 }
 
 std::int32_t digits_to_int(std::string_view text) noexcept {

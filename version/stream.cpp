@@ -6,24 +6,17 @@
 
 namespace quorbel {
 
-namespace {
-
-template <typename Version>
-std::ostream& write(std::ostream& out, const Version& version) {
+std::ostream& operator<<(std::ostream& out, const version_view& view) {
   std::string text;
-  if (version_render(version, &text) != 0) {
+  if (version_render(view, &text) != 0) {
     out.setstate(std::ios_base::badbit);  // memory ran out; nothing written
     return out;
   }
   return out << text;
 }
 
-}  // namespace
-
 std::ostream& operator<<(std::ostream& out, const version_record& record) {
-  return write(out, record);
+  return out << version_view_of(record);
 }
-
-std::ostream& operator<<(std::ostream& out, const version_view& view) { return write(out, view); }
 
 }  // namespace quorbel
