@@ -27,7 +27,8 @@ void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& po
     const sorted_run& run = runs[r];
     run_cut& cut = cuts[r];
     const auto after_mark = [&](std::size_t mark) {
-      return comes_after(read_record(run.records + run.marks[mark]), r, mark * INDEX_STEP, point);
+      return comes_after(read_record(run.records + run.marks[mark], run.texts), r,
+                         mark * INDEX_STEP, point);
     };
     const std::size_t marks = (run.lines + INDEX_STEP - 1) / INDEX_STEP;
     // The last mark known to come before the point, and the first after it.
@@ -48,7 +49,7 @@ void advance_cuts(const sorted_run* runs, std::size_t count, const cut_point& po
     }
     if (before * INDEX_STEP > cut.position) cut = {run.marks[before], before * INDEX_STEP};
     while (cut.offset < run.size) {
-      const line_view line = read_record(run.records + cut.offset);
+      const line_view line = read_record(run.records + cut.offset, run.texts);
       if (comes_after(line, r, cut.position, point)) break;
       cut.offset += record_size(line);
       ++cut.position;
@@ -69,7 +70,7 @@ std::size_t lines_before(const sorted_run* runs, std::size_t count, const run_cu
     // The lines of the prefix stand together, after those of smaller codes:
     // the first mark not below the prefix, then a walk from the mark before.
     const auto below = [&](const char* record) {
-      const line_view line = read_record(record);
+      const line_view line = read_record(record, run.texts);
       return compare_order_codes(line.code, line.code_length, prefix, length) < 0;
     };
     std::size_t low = 0;
@@ -84,7 +85,7 @@ std::size_t lines_before(const sorted_run* runs, std::size_t count, const run_cu
     }
     std::size_t position = low == 0 ? 0 : (low - 1) * INDEX_STEP;
     const char* at = run.records + (low == 0 ? 0 : run.marks[low - 1]);
-    for (; position < end && below(at); ++position) at += record_size(read_record(at));
+    for (; position < end && below(at); ++position) at += record_size(read_record(at, run.texts));
     total += end - position;
   }
   return total;
@@ -102,8 +103,8 @@ cut_point* sample_cut_points(const sorted_run* runs, std::size_t count, std::siz
     for (std::size_t position = r * step / count; position < run.lines; position += step) {
       const char* record = run.records + run.marks[position / INDEX_STEP];
       for (std::size_t i = 0; i < position % INDEX_STEP; ++i)
-        record += record_size(read_record(record));
-      new (&points[n++]) cut_point{read_record(record), r, position};
+        record += record_size(read_record(record, run.texts));
+      new (&points[n++]) cut_point{read_record(record, run.texts), r, position};
     }
   }
   std::sort(points, points + n, [](const cut_point& a, const cut_point& b) {

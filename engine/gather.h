@@ -226,12 +226,12 @@ void gather(line_source* const* sources, std::size_t count, const gather_rules& 
 // gather for a piece that one sorted run holds alone, as in sorted input:
 // its texts in the order they stand, with no merge to make.
 template <typename Flush>
-void copy_texts(const char* at, const char* end, char* buffer, std::size_t capacity,
-                char terminator, Flush flush, const std::atomic<int>& stop,
+void copy_texts(const char* at, const char* end, const char* texts, char* buffer,
+                std::size_t capacity, char terminator, Flush flush, const std::atomic<int>& stop,
                 merge_result* result) noexcept {
   text_gatherer<Flush> out(buffer, capacity, terminator, flush, stop, result);
   while (at != end) {
-    const line_view line = read_record(at);
+    const line_view line = read_record(at, texts);
     at += record_size(line);
     if (!out.put(line)) return;
   }

@@ -32,24 +32,62 @@ inline void ask_for_pages(void* at, std::size_t size) noexcept {
 #endif
 }
 
-// A block of `size` bytes, at least 1, for free(); null when memory runs
-// out. A run's records fill all of it at once, so its pages are asked for
-// together, and the whole 2 MiB pages inside a large block ask for huge
-// pages. Both are only advice, and the block takes no more address space
-// than its size (which a limit on address space counts).
-inline char* allocate_records(std::size_t size) noexcept {
-  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
-  auto* const block = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
-  if (block == nullptr) return block;
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-  const std::uintptr_t last = (start + size) & ~(HUGE_PAGE - 1);
-  if (last > first) {
-    (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+// The block of a run's records, filled from its start, made for the most
+// its records may take (only address space, which a limit on it counts),
+// then fitted to what they took. Its pages are asked for a stretch at a
+// time ahead of the filling, so those the records never reach are never
+// taken; the whole 2 MiB pages inside it ask for huge pages. Both are only
+// advice.
+class record_block {
+ public:
+  record_block() = default;
+  record_block(const record_block&) = delete;
+  record_block& operator=(const record_block&) = delete;
+  ~record_block() { std::free(data_); }
+
+  // False when memory runs out.
+  [[nodiscard]] bool make(std::size_t most) noexcept {
+    constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
+    data_ = static_cast<char*>(std::malloc(most == 0 ? 1 : most));
+    if (data_ == nullptr) return false;
+    most_ = most;
+    const auto start = reinterpret_cast<std::uintptr_t>(data_);
+    const std::uintptr_t first = (start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    const std::uintptr_t last = (start + most) & ~(HUGE_PAGE - 1);
+    if (last > first) {
+      (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+    return true;
   }
-  ask_for_pages(block, size);
-  return block;
-}
+
+  [[nodiscard]] char* data() noexcept { return data_; }
+
+  // Records are about to be written from `at` on.
+  void fill_to(const char* at) noexcept {
+    const auto used = static_cast<std::size_t>(at - data_);
+    if (used + STRETCH / 2 <= asked_ || asked_ >= most_) return;
+    const std::size_t count = most_ - asked_ < STRETCH ? most_ - asked_ : STRETCH;
+    ask_for_pages(data_ + asked_, count);
+    asked_ += count;
+  }
+
+  // The block, its first `size` bytes written, for free(): the rest given
+  // back, where realloc can.
+  [[nodiscard]] char* fit(std::size_t size) noexcept {
+    char* block = data_;
+    data_ = nullptr;
+    if (void* fitted = std::realloc(block, size == 0 ? 1 : size); fitted != nullptr) {
+      block = static_cast<char*>(fitted);
+    }
+    return block;
+  }
+
+ private:
+  static constexpr std::size_t STRETCH = std::size_t{1} << 18;
+  char* data_ = nullptr;
+  std::size_t most_ = 0;
+  std::size_t asked_ = 0;  // bytes from the start whose pages were asked for
+};
 
 // A growable array of trivially copyable T.
 template <typename T>

@@ -91,8 +91,8 @@ class piece_merge {
       std::size_t alone = 0;
       for (std::size_t r = 0; r < count_; ++r) {
         if (starts[r].offset == ends[r].offset) continue;
-        worker->pointers[taking_part] = new (&worker->sources[taking_part])
-            memory_source(runs_[r].records + starts[r].offset, runs_[r].records + ends[r].offset);
+        worker->pointers[taking_part] = new (&worker->sources[taking_part]) memory_source(
+            runs_[r], runs_[r].records + starts[r].offset, runs_[r].records + ends[r].offset);
         ++taking_part;
         alone = r;
       }
@@ -122,8 +122,8 @@ class piece_merge {
       }
       if (taking_part == 1 && !rules_.unique && !limited) {
         copy_texts(runs_[alone].records + starts[alone].offset,
-                   runs_[alone].records + ends[alone].offset, worker->buffer, PIECE_BUFFER,
-                   rules_.terminator, flush, error_, &worker->result);
+                   runs_[alone].records + ends[alone].offset, runs_[alone].texts, worker->buffer,
+                   PIECE_BUFFER, rules_.terminator, flush, error_, &worker->result);
       } else {
         gather(worker->pointers, taking_part, rules_, worker->heads, worker->losers, worker->buffer,
                PIECE_BUFFER, flush, error_, &worker->result,

@@ -17,14 +17,27 @@ namespace quorbel {
 // A record in a run's store: the code length and the text length, two bytes
 // each, then the code, then the text with its end (a newline, or the byte
 // sort_options names). A line of mapped input may instead stay where it
-// lies, with its end after it: its record then ends with the text's
-// address, and the top bit of its text length says so.
+// lies, with its end after it: its record then ends with the text's place,
+// four bytes counted from where the run's staying texts start (the run's
+// `texts`), and the top bit of its text length says so.
+//
+// A line whose code is that of the line before it in the run, as equal
+// versions in sorted order are, leaves its code out: the bit below says so,
+// and the place of its code length holds how many bytes back the record
+// starts whose code it shares, so that any record can be read on its own.
 inline constexpr std::size_t RECORD_HEADER = 4;
 inline constexpr std::size_t MAX_RECORD = RECORD_HEADER + MAX_LINE_CODE + MAX_TEXT_LENGTH + 1;
 inline constexpr std::uint32_t TEXT_ELSEWHERE = std::uint32_t{1} << 31;
-inline constexpr std::uint32_t TEXT_LENGTH_MASK = 0x7FFF;
+inline constexpr std::uint32_t CODE_BEFORE = std::uint32_t{1} << 30;
+inline constexpr std::uint32_t TEXT_LENGTH_MASK = 0x3FFF;
+// The farthest back a record may find its code.
+inline constexpr std::size_t MAX_CODE_DISTANCE = UINT16_MAX;
+// The bytes of a staying text's place, and the farthest from the start of a
+// run's staying texts that one may start.
+inline constexpr std::size_t TEXT_PLACE = sizeof(std::uint32_t);
+inline constexpr std::size_t MAX_TEXT_PLACE = UINT32_MAX;
 static_assert(MAX_LINE_CODE <= UINT16_MAX, "a code length fits its two bytes");
-static_assert(MAX_TEXT_LENGTH + 1 <= TEXT_LENGTH_MASK, "a text length fits its fifteen bits");
+static_assert(MAX_TEXT_LENGTH + 1 <= TEXT_LENGTH_MASK, "a text length fits its fourteen bits");
 
 // One line as a merge sees it: its code, and its text with its end.
 struct line_view {
@@ -33,6 +46,7 @@ struct line_view {
   const char* text = nullptr;
   std::size_t text_length = 0;
   bool text_elsewhere = false;  // the record holds where the text is, not the text
+  bool own_code = true;         // the record holds the code, not a record before it
 };
 
 // The header of a record, or of a pending record (below): both lengths, and
@@ -44,13 +58,15 @@ inline void put_header(char* at, std::size_t code_length, std::size_t text_lengt
   std::memcpy(at, &lengths, RECORD_HEADER);
 }
 
-// Reads the header at `at` into the line.
+// Reads the header at `at` into the line: for a record that shares the
+// code of one before it, code_length is how far back that one starts.
 inline void read_header(const char* at, line_view* line) noexcept {
   std::uint32_t lengths = 0;
   std::memcpy(&lengths, at, RECORD_HEADER);
   line->code_length = lengths & 0xFFFF;
   line->text_length = (lengths >> 16) & TEXT_LENGTH_MASK;
   line->text_elsewhere = (lengths & TEXT_ELSEWHERE) != 0;
+  line->own_code = (lengths & CODE_BEFORE) == 0;
 }
 
 // Writes the record of a line at `at`; the text gets its end. Returns the
@@ -65,31 +81,68 @@ inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t co
   return RECORD_HEADER + code_length + text.size() + 1;
 }
 
-// Writes the record of a line whose text, its end included, stays at `text`.
-inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t code_length,
-                                 const char* text, std::size_t text_length) noexcept {
-  put_header(at, code_length, text_length, true);
-  copy_bytes(at + RECORD_HEADER, code, code_length);
-  std::memcpy(at + RECORD_HEADER + code_length, &text, sizeof text);
-  return RECORD_HEADER + code_length + sizeof text;
+// Writes the record of a line whose code is that of the record `distance`
+// bytes back (at most MAX_CODE_DISTANCE), and whose text, its end included,
+// stays at `texts` + `place`, or is copied from `text` after the header when
+// `text_stays` is not set (the end then written as `end`). Returns the
+// record's size.
+inline std::size_t put_code_before(char* at, std::size_t distance, const char* text,
+                                   std::size_t text_length, const char* texts, bool text_stays,
+                                   char end = '\n') noexcept {
+  const auto lengths = static_cast<std::uint32_t>(distance | text_length << 16) | CODE_BEFORE |
+                       (text_stays ? TEXT_ELSEWHERE : 0);
+  std::memcpy(at, &lengths, RECORD_HEADER);
+  if (text_stays) {
+    const auto place = static_cast<std::uint32_t>(text - texts);
+    std::memcpy(at + RECORD_HEADER, &place, TEXT_PLACE);
+    return RECORD_HEADER + TEXT_PLACE;
+  }
+  copy_bytes(at + RECORD_HEADER, text, text_length - 1);
+  at[RECORD_HEADER + text_length - 1] = end;
+  return RECORD_HEADER + text_length;
 }
 
-// The line of the record at `at`.
-[[nodiscard]] inline line_view read_record(const char* at) noexcept {
+// Writes the record of a line whose text, its end included, stays at
+// `text`, at most MAX_TEXT_PLACE bytes after `texts`.
+inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t code_length,
+                                 const char* text, std::size_t text_length,
+                                 const char* texts) noexcept {
+  put_header(at, code_length, text_length, true);
+  copy_bytes(at + RECORD_HEADER, code, code_length);
+  const auto place = static_cast<std::uint32_t>(text - texts);
+  std::memcpy(at + RECORD_HEADER + code_length, &place, TEXT_PLACE);
+  return RECORD_HEADER + code_length + TEXT_PLACE;
+}
+
+// The line of the record at `at`, in a run whose staying texts start at
+// `texts`.
+[[nodiscard]] inline line_view read_record(const char* at, const char* texts) noexcept {
   line_view line;
   read_header(at, &line);
-  line.code = reinterpret_cast<const std::uint8_t*>(at + RECORD_HEADER);
-  if (line.text_elsewhere) {
-    std::memcpy(&line.text, at + RECORD_HEADER + line.code_length, sizeof line.text);
+  const char* after_code = at + RECORD_HEADER;
+  if (line.own_code) {
+    line.code = reinterpret_cast<const std::uint8_t*>(after_code);
+    after_code += line.code_length;
   } else {
-    line.text = at + RECORD_HEADER + line.code_length;
+    const char* const owner = at - line.code_length;
+    line_view shared;
+    read_header(owner, &shared);
+    line.code = reinterpret_cast<const std::uint8_t*>(owner + RECORD_HEADER);
+    line.code_length = shared.code_length;
+  }
+  if (line.text_elsewhere) {
+    std::uint32_t place = 0;
+    std::memcpy(&place, after_code, TEXT_PLACE);
+    line.text = texts + place;
+  } else {
+    line.text = after_code;
   }
   return line;
 }
 
 [[nodiscard]] inline std::size_t record_size(const line_view& line) noexcept {
-  return RECORD_HEADER + line.code_length +
-         (line.text_elsewhere ? sizeof line.text : line.text_length);
+  return RECORD_HEADER + (line.own_code ? line.code_length : 0) +
+         (line.text_elsewhere ? TEXT_PLACE : line.text_length);
 }
 
 // A line while its run is built: the code lengths, the text's place (it

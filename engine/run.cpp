@@ -46,6 +46,15 @@ static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half
   return a.high == b.high && a.middle == b.middle && (a.low ^ b.low) <= PLACE_MASK;
 }
 
+// True when two keys next to each other in sorted order are of one code.
+[[nodiscard]] bool same_code(const run_key& a, const run_key& b, const char* store) noexcept {
+  if (!same_code_part(a, b)) return false;
+  if ((a.low & CODE_GOES_ON) == 0) return true;
+  const line_view x = read_pending(store + place_of(a));
+  const line_view y = read_pending(store + place_of(b));
+  return compare_order_codes(x.code, x.code_length, y.code, y.code_length) == 0;
+}
+
 // A run's keys start with room for this many and double.
 constexpr std::size_t FIRST_KEYS = 256;
 
@@ -205,12 +214,18 @@ bool run_builder::add_again(std::string_view text) noexcept {
   if (place > MAX_RUN_STORE - MAX_RECORD || record_bytes_ > MAX_RUN_STORE - MAX_RECORD) {
     return false;
   }
-  // A run's store and keys fill as they grow.
-  if (!store_.reserve(std::max(place + size, first_store_), true) ||
-      !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS), true)) {
+  // A run's store and keys take their pages as they are written: a room
+  // just doubled is seldom filled, and the same pages serve run after run.
+  if (!store_.reserve(std::max(place + size, first_store_)) ||
+      !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
     return false;
   }
-  const bool may_stay = may_stay_ && text.data()[text.size()] == terminator_;
+  // Staying texts are found from the first of them, within MAX_TEXT_PLACE.
+  if (may_stay_ && texts_ == nullptr) texts_ = text.data();
+  const auto from_first = reinterpret_cast<std::uintptr_t>(text.data()) -
+                          reinterpret_cast<std::uintptr_t>(texts_);  // wraps when before it
+  const bool may_stay =
+      may_stay_ && text.data()[text.size()] == terminator_ && from_first <= MAX_TEXT_PLACE;
   put_pending(store_.data() + place, code_, code_length_, text, may_stay);
   store_.resize_within(place + size);
   record_bytes_ += RECORD_HEADER + code_length_ + text.size() + 1;
@@ -228,39 +243,55 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   run_key* const last = built->keys_.end();
   const char* const store = built->store_.data();
   sort_run_keys(first, last, store);
-  // A text that stays costs its record the text's address instead.
+  // A text that stays costs its record the text's address instead; a code
+  // that the line before has too costs nothing. The block is made for
+  // every code, and given back what they leave.
   const bool stay = built->stay_;
-  const std::size_t size = stay ? built->record_bytes_ - built->staying_bytes_ +
-                                      built->staying_lines_ * sizeof(const char*)
-                                : built->record_bytes_;
+  const char* const texts = built->texts_;
+  const std::size_t most =
+      stay ? built->record_bytes_ - built->staying_bytes_ + built->staying_lines_ * TEXT_PLACE
+           : built->record_bytes_;
   const std::size_t lines = built->keys_.size();
   const std::size_t mark_count = (lines + INDEX_STEP - 1) / INDEX_STEP;
   auto* const marks =
       static_cast<std::uint32_t*>(std::malloc((mark_count == 0 ? 1 : mark_count) * 4));
   if (marks == nullptr) return false;
-  char* const records = allocate_records(size);
-  if (records == nullptr) {
+  record_block block;
+  if (!block.make(most)) {
     std::free(marks);
     return false;
   }
   // The lines lie scattered over the store and the input: ask for them some
   // way ahead.
   constexpr std::ptrdiff_t LOOKAHEAD = 8;
+  char* const records = block.data();
   char* at = records;
+  const char* owner = nullptr;  // the last record that holds its code
   for (std::size_t i = 0; i < lines; ++i) {
     if (lines - i > LOOKAHEAD) {
       const char* ahead = store + place_of(first[i + LOOKAHEAD]);
       __builtin_prefetch(ahead);
-      __builtin_prefetch(read_pending(store + place_of(first[i + LOOKAHEAD / 2])).text);
+      if (!stay) __builtin_prefetch(read_pending(store + place_of(first[i + LOOKAHEAD / 2])).text);
     }
+    block.fill_to(at);
     if (i % INDEX_STEP == 0) marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
     const line_view line = read_pending(store + place_of(first[i]));
-    at += stay && line.text_elsewhere
-              ? put_reference(at, line.code, line.code_length, line.text, line.text_length)
+    const bool keeps_stay = stay && line.text_elsewhere;
+    if (owner != nullptr && static_cast<std::size_t>(at - owner) <= MAX_CODE_DISTANCE &&
+        same_code(first[i - 1], first[i], store)) {
+      at += put_code_before(at, static_cast<std::size_t>(at - owner), line.text, line.text_length,
+                            texts, keeps_stay, built->terminator_);
+      continue;
+    }
+    owner = at;
+    at += keeps_stay
+              ? put_reference(at, line.code, line.code_length, line.text, line.text_length, texts)
               : put_record(at, line.code, line.code_length, {line.text, line.text_length - 1},
                            built->terminator_);
   }
-  *out = {records, size, lines, marks, stay ? built->staying_bytes_ : 0};
+  const auto size = static_cast<std::size_t>(at - records);
+  *out = {block.fit(size),       size, lines, marks, stay ? built->staying_bytes_ : 0,
+          stay ? texts : nullptr};
   built->clear();
   return true;
 }

@@ -47,6 +47,7 @@ struct sorted_run {
   std::size_t lines = 0;
   std::uint32_t* marks = nullptr;  // (lines + INDEX_STEP - 1) / INDEX_STEP of them
   std::size_t elsewhere = 0;       // bytes of the texts its records point to
+  const char* texts = nullptr;     // where the places of those texts count from
 };
 
 inline void release_run(sorted_run* run) noexcept {
@@ -118,6 +119,7 @@ class run_builder {
     staying_bytes_ = 0;
     staying_lines_ = 0;
     stay_ = false;
+    texts_ = nullptr;
   }
 
  private:
@@ -132,6 +134,8 @@ class run_builder {
   std::size_t staying_lines_ = 0;
   bool may_stay_ = false;
   bool stay_ = false;
+  const char* texts_ = nullptr;  // the first text that may stay
+
   growable<run_key> keys_;
   std::uint8_t code_[LINE_CODE_ROOM];  // of the line added last
   std::size_t code_length_ = 0;

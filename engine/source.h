@@ -38,12 +38,13 @@ class line_source {
 class memory_source final : public line_source {
  public:
   explicit memory_source(const sorted_run& run) noexcept
-      : memory_source(run.records, run.records + run.size) {}
-  memory_source(const char* from, const char* to) noexcept : at_(from), end_(to) {}
+      : memory_source(run, run.records, run.records + run.size) {}
+  memory_source(const sorted_run& run, const char* from, const char* to) noexcept
+      : at_(from), end_(to), texts_(run.texts) {}
 
   [[nodiscard]] bool next(line_view* line) noexcept override {
     if (at_ == end_) return false;
-    *line = read_record(at_);
+    *line = read_record(at_, texts_);
     at_ += record_size(*line);
     return true;
   }
@@ -54,6 +55,7 @@ class memory_source final : public line_source {
  private:
   const char* at_;
   const char* end_;
+  const char* texts_;
 };
 
 // Sources of a merge, built in place in one block.

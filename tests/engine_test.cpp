@@ -164,6 +164,69 @@ TEST(line_sorter, pieces_of_every_size_merge_every_line_once) {
   }
 }
 
+// A record that shares the code of one before it holds no code of its own:
+// long groups of one version cross the marks a run is cut at, texts long
+// enough that a group's first record lies too far back to be found, codes
+// that tie on their first bytes and differ after, texts copied and texts
+// left where they lie.
+TEST(line_sorter, lines_of_one_version_keep_their_texts_in_every_run_and_piece) {
+  // Each line's version, and its text: the version, then for some a long tail.
+  std::vector<std::string> versions;
+  std::vector<std::string> texts;
+  const std::string long_tail(3000, 'x');
+  for (int i = 0; i < 900; ++i) {
+    const int group = i % 9 < 7 ? i % 3 : 3 + i % 2;
+    switch (group) {
+      case 0: versions.push_back("1.2.3+" + std::to_string(i)); break;
+      case 1: versions.push_back("1.2.3-alpha.beta.gamma.delta." + std::to_string(i % 2)); break;
+      case 2: versions.push_back("0.9.0+" + std::to_string(i)); break;
+      default: versions.push_back("2.0.0-rc." + std::to_string(group)); break;
+    }
+    texts.push_back(versions.back() + (group == 2 ? " " + long_tail : ""));
+  }
+  std::string place;  // every text with its newline, where texts may stay
+  for (const std::string& text : texts) place += text + '\n';
+  std::vector<std::size_t> order(texts.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const whole_text_finder finder;
+  for (const bool descending : {false, true}) {
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const int c = version_compare(parsed(versions[a]), parsed(versions[b]));
+      return descending ? c > 0 : c < 0;
+    });
+    std::string expected;
+    for (const std::size_t i : order) expected += texts[i] + '\n';
+    for (const bool stay : {false, true}) {
+      for (const std::size_t block_lines : {std::size_t{900}, std::size_t{130}}) {
+        for (const std::size_t piece_bytes : {std::size_t{1} << 20, std::size_t{500}}) {
+          SCOPED_TRACE(std::string(descending ? "descending" : "ascending") +
+                       (stay ? ", texts stay" : ", texts copied") + ", " +
+                       std::to_string(block_lines) + " lines a run, pieces of " +
+                       std::to_string(piece_bytes));
+          line_sorter sorter(
+              {.descending = descending, .finder = &finder, .piece_bytes = piece_bytes});
+          run_builder builder(descending);
+          builder.texts_may_stay(stay);
+          std::size_t at = 0;
+          for (std::size_t i = 0; i < texts.size(); ++i) {
+            const std::string_view text(place.data() + at, texts[i].size());
+            at += texts[i].size() + 1;
+            ASSERT_TRUE(builder.add(view_of(versions[i]), text));
+            if ((i + 1) % block_lines == 0 || i + 1 == texts.size()) {
+              builder.leave_texts(stay);
+              ASSERT_TRUE(sorter.hold(i / block_lines, &builder).ok());
+            }
+          }
+          const int out = memory_file();
+          ASSERT_TRUE(sorter.write_sorted(out).ok());
+          EXPECT_TRUE(contents_of(out) == expected) << "order or content differs";
+          close(out);
+        }
+      }
+    }
+  }
+}
+
 // A text left where it lies must still end with its newline when it is
 // written; one that does not lies in a file that changed under the sort, and
 // the merge says so and writes nothing of it.
