@@ -25,9 +25,10 @@ std::size_t block_bytes_for(std::size_t budget) noexcept {
   return std::clamp(budget / 32, SMALLEST_BLOCK, LARGEST_BLOCK);
 }
 
-// The shortest texts that stay where they lie for coming in order: shorter
-// ones save their records too little to pay for the pages held.
-constexpr std::size_t IN_ORDER_STAY_FROM = 3 * sizeof(const char*);
+// The shortest texts that stay where they lie for coming in order: a
+// staying text's record holds its place, four bytes, instead of the text,
+// and copying shorter ones costs less than reading them from afar.
+constexpr std::size_t IN_ORDER_STAY_FROM = 8;
 
 // What the threads share.
 struct shared_reading {
@@ -65,8 +66,8 @@ class block_worker {
       take_block(block.lines);
       // Mapped texts stay where they lie until they are written, the
       // block's pages held for them, when they are at least half the block
-      // and either long, or in order (or in reverse order) and several
-      // times the size of the address that replaces each, so that they are
+      // and either long, or in order (or in reverse order) and twice the
+      // size of the place that replaces each, so that they are
       // written from those pages one after another. Other texts are copied
       // into their run and the pages given back.
       const std::size_t staying = builder_.staying_bytes();
