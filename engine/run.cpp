@@ -139,42 +139,28 @@ void order_by_whole_codes(run_key* first, run_key* last, const char* store) noex
   });
 }
 
-bool in_order(const run_key* first, const run_key* last) noexcept {
-  const std::ptrdiff_t count = last - first;  // first is null when there are none
-  for (std::ptrdiff_t i = 1; i < count; ++i) {
-    if (key_before(first[i], first[i - 1])) return false;
-  }
-  return true;
-}
-
-// True when no key's code part is above the one before: input in
-// descending order, equal versions in input order among themselves.
-bool in_reverse_order(const run_key* first, const run_key* last) noexcept {
-  const std::ptrdiff_t count = last - first;
-  for (std::ptrdiff_t i = 1; i < count; ++i) {
-    const run_key& a = first[i - 1];
-    const run_key& b = first[i];
-    if (b.high != a.high) {
-      if (b.high > a.high) return false;
-    } else if (b.middle != a.middle) {
-      if (b.middle > a.middle) return false;
-    } else if ((b.low >> PLACE_BITS) > (a.low >> PLACE_BITS)) {
-      return false;
-    }
-  }
-  return true;
+// Whether b's code part is below a's (-1), the same (0) or above it (1).
+int compare_code_parts(const run_key& a, const run_key& b) noexcept {
+  if (a.high != b.high) return b.high < a.high ? -1 : 1;
+  if (a.middle != b.middle) return b.middle < a.middle ? -1 : 1;
+  const std::uint64_t x = a.low >> PLACE_BITS;
+  const std::uint64_t y = b.low >> PLACE_BITS;
+  if (x != y) return y < x ? -1 : 1;
+  return 0;
 }
 
 // Sorts keys by their integer value, then puts the keys whose codes go on
 // beyond the key and tie on it in order by their whole codes, read from the
-// pending records in `store`.
-void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept {
+// pending records in `store`. `rises` and `falls`: whether some key's code
+// part is above, or below, the one before it.
+void sort_run_keys(run_key* first, run_key* last, const char* store, bool rises,
+                   bool falls) noexcept {
   // Input that comes sorted, or one version over and over, needs no sort;
   // input sorted the other way is turned round, and so is each group of
   // equal versions in it, which then stand in input order again.
-  if (in_order(first, last)) {
+  if (!falls) {
     // already in order
-  } else if (in_reverse_order(first, last)) {
+  } else if (!rises) {
     std::reverse(first, last);
     for (run_key* group = first; group != last;) {
       run_key* end = group + 1;
@@ -197,14 +183,19 @@ void sort_run_keys(run_key* first, run_key* last, const char* store) noexcept {
 
 }  // namespace
 
-bool run_builder::comes_in_order() const noexcept {
-  return in_order(keys_.begin(), keys_.end()) || in_reverse_order(keys_.begin(), keys_.end());
-}
-
 bool run_builder::add(const version_view& version, std::string_view text,
                       std::optional<std::string_view> prefix) noexcept {
   code_length_ = encode_line_code(prefix, version, descending_, code_);
-  return add_again(text);
+  if (!add_again(text)) return false;
+  // A line added again has the code of the one before: only here can the
+  // order change.
+  const std::size_t count = keys_.size();
+  if (count > 1) {
+    const int c = compare_code_parts(keys_[count - 2], keys_[count - 1]);
+    rises_ = rises_ || c > 0;
+    falls_ = falls_ || c < 0;
+  }
+  return true;
 }
 
 bool run_builder::add_again(std::string_view text) noexcept {
@@ -242,7 +233,7 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   run_key* const first = built->keys_.begin();
   run_key* const last = built->keys_.end();
   const char* const store = built->store_.data();
-  sort_run_keys(first, last, store);
+  sort_run_keys(first, last, store, built->rises_, built->falls_);
   // A text that stays costs its record the text's address instead; a code
   // that the line before has too costs nothing. The block is made for
   // every code, and given back what they leave.

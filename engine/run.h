@@ -98,7 +98,7 @@ class run_builder {
   [[nodiscard]] std::size_t staying_bytes() const noexcept { return staying_bytes_; }
   [[nodiscard]] std::size_t staying_lines() const noexcept { return staying_lines_; }
   // True when the lines added come in order already, or in reverse order.
-  [[nodiscard]] bool comes_in_order() const noexcept;
+  [[nodiscard]] bool comes_in_order() const noexcept { return !falls_ || !rises_; }
   // Whether the run sorted next leaves those texts where they lie: its
   // records then point to them, and they must outlive it.
   void leave_texts(bool stay) noexcept { stay_ = stay; }
@@ -120,6 +120,7 @@ class run_builder {
     staying_lines_ = 0;
     stay_ = false;
     texts_ = nullptr;
+    rises_ = falls_ = false;
   }
 
  private:
@@ -135,6 +136,9 @@ class run_builder {
   bool may_stay_ = false;
   bool stay_ = false;
   const char* texts_ = nullptr;  // the first text that may stay
+  // Whether some line's code is above, or below, the one before it.
+  bool rises_ = false;
+  bool falls_ = false;
 
   growable<run_key> keys_;
   std::uint8_t code_[LINE_CODE_ROOM];  // of the line added last
