@@ -62,13 +62,14 @@ class record_block {
 
   [[nodiscard]] char* data() noexcept { return data_; }
 
-  // Records are about to be written from `at` on.
+  // Records are about to be written from `at` on: the pages of the next
+  // stretch are asked for once the writing is half way into the last.
   void fill_to(const char* at) noexcept {
     const auto used = static_cast<std::size_t>(at - data_);
     if (used + STRETCH / 2 <= asked_ || asked_ >= most_) return;
-    const std::size_t count = most_ - asked_ < STRETCH ? most_ - asked_ : STRETCH;
-    ask_for_pages(data_ + asked_, count);
-    asked_ += count;
+    const std::size_t to = most_ - used < STRETCH ? most_ : used + STRETCH;
+    ask_for_pages(data_ + asked_, to - asked_);
+    asked_ = to;
   }
 
   // The block, its first `size` bytes written, for free(): the rest given

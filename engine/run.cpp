@@ -188,9 +188,9 @@ bool run_builder::add(const version_view& version, std::string_view text,
   code_length_ = encode_line_code(prefix, version, descending_, code_);
   if (!add_again(text)) return false;
   // A line added again has the code of the one before: only here can the
-  // order change.
+  // order change, until the lines have both risen and fallen.
   const std::size_t count = keys_.size();
-  if (count > 1) {
+  if (count > 1 && !(rises_ && falls_)) {
     const int c = compare_code_parts(keys_[count - 2], keys_[count - 1]);
     rises_ = rises_ || c > 0;
     falls_ = falls_ || c < 0;
@@ -207,8 +207,8 @@ bool run_builder::add_again(std::string_view text) noexcept {
   }
   // A run's store and keys take their pages as they are written: a room
   // just doubled is seldom filled, and the same pages serve run after run.
-  if (!store_.reserve(std::max(place + size, first_store_)) ||
-      !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS))) {
+  if (!store_.reserve(std::max(place + size, first_store_), true) ||
+      !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS), true)) {
     return false;
   }
   // Staying texts are found from the first of them, within MAX_TEXT_PLACE.
@@ -264,8 +264,10 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
       __builtin_prefetch(ahead);
       if (!stay) __builtin_prefetch(read_pending(store + place_of(first[i + LOOKAHEAD / 2])).text);
     }
-    block.fill_to(at);
-    if (i % INDEX_STEP == 0) marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
+    if (i % INDEX_STEP == 0) {
+      marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
+      block.fill_to(at);
+    }
     const line_view line = read_pending(store + place_of(first[i]));
     const bool keeps_stay = stay && line.text_elsewhere;
     if (owner != nullptr && static_cast<std::size_t>(at - owner) <= MAX_CODE_DISTANCE &&
