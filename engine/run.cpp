@@ -205,8 +205,7 @@ bool run_builder::add_again(std::string_view text) noexcept {
   if (place > MAX_RUN_STORE - MAX_RECORD || record_bytes_ > MAX_RUN_STORE - MAX_RECORD) {
     return false;
   }
-  // A run's store and keys take their pages as they are written: a room
-  // just doubled is seldom filled, and the same pages serve run after run.
+  // A run's store and keys fill as they grow.
   if (!store_.reserve(std::max(place + size, first_store_), true) ||
       !keys_.reserve(std::max(keys_.size() + 1, FIRST_KEYS), true)) {
     return false;
