@@ -152,8 +152,8 @@ struct gather_rules {
 // the rules. `before` (may be null) is the code of the line before the
 // first, and `taken` the lines of its prefix (of all, without prefixes)
 // that a limit counts before the first.
-template <typename Flush>
-void gather(line_source* const* sources, std::size_t count, const gather_rules& rules, head* heads,
+template <typename Source, typename Flush>
+void gather(Source* const* sources, std::size_t count, const gather_rules& rules, head* heads,
             std::size_t* losers, char* buffer, std::size_t capacity, Flush flush,
             const std::atomic<int>& stop, merge_result* result,
             const std::uint8_t* before = nullptr, std::size_t before_length = 0,

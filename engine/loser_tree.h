@@ -94,8 +94,10 @@ inline head* make_heads(std::size_t count) noexcept {
   return heads;
 }
 
-// Takes a source's next line into its head.
-inline void advance(line_source* source, head* h) noexcept {
+// Takes a source's next line into its head: a call of the source's own
+// next where its type is known.
+template <typename Source>
+void advance(Source* source, head* h) noexcept {
   h->done = !source->next(&h->line);
   if (!h->done) {
     const std::size_t n = h->line.code_length;

@@ -30,7 +30,7 @@ class piece_worker {
         losers(static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)))),
         starts(static_cast<run_cut*>(std::malloc((count + 1) * sizeof(run_cut)))),
         sources(static_cast<memory_source*>(std::malloc((count + 1) * sizeof(memory_source)))),
-        pointers(static_cast<line_source**>(std::malloc((count + 1) * sizeof(line_source*)))),
+        pointers(static_cast<memory_source**>(std::malloc((count + 1) * sizeof(memory_source*)))),
         buffer(static_cast<char*>(std::malloc(PIECE_BUFFER))) {}
   piece_worker(const piece_worker&) = delete;
   piece_worker& operator=(const piece_worker&) = delete;
@@ -51,7 +51,7 @@ class piece_worker {
   std::size_t* losers;
   run_cut* starts;
   memory_source* sources;
-  line_source** pointers;
+  memory_source** pointers;
   char* buffer;
   merge_result result;
 };
