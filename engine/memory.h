@@ -66,10 +66,11 @@ class record_block {
   // stretch are asked for once the writing is half way into the last.
   void fill_to(const char* at) noexcept {
     const auto used = static_cast<std::size_t>(at - data_);
-    if (used + STRETCH / 2 <= asked_ || asked_ >= most_) return;
+    if (used < ask_from_) return;
     const std::size_t to = most_ - used < STRETCH ? most_ : used + STRETCH;
     ask_for_pages(data_ + asked_, to - asked_);
     asked_ = to;
+    ask_from_ = asked_ == most_ ? SIZE_MAX : asked_ - STRETCH / 2;
   }
 
   // The block, its first `size` bytes written, for free(): the rest given
@@ -87,7 +88,8 @@ class record_block {
   static constexpr std::size_t STRETCH = std::size_t{1} << 18;
   char* data_ = nullptr;
   std::size_t most_ = 0;
-  std::size_t asked_ = 0;  // bytes from the start whose pages were asked for
+  std::size_t asked_ = 0;     // bytes from the start whose pages were asked for
+  std::size_t ask_from_ = 0;  // bytes written from which the next stretch is asked for
 };
 
 // A growable array of trivially copyable T.

@@ -263,10 +263,8 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
       __builtin_prefetch(ahead);
       if (!stay) __builtin_prefetch(read_pending(store + place_of(first[i + LOOKAHEAD / 2])).text);
     }
-    if (i % INDEX_STEP == 0) {
-      marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
-      block.fill_to(at);
-    }
+    if (i % INDEX_STEP == 0) marks[i / INDEX_STEP] = static_cast<std::uint32_t>(at - records);
+    block.fill_to(at);
     const line_view line = read_pending(store + place_of(first[i]));
     const bool keeps_stay = stay && line.text_elsewhere;
     if (owner != nullptr && static_cast<std::size_t>(at - owner) <= MAX_CODE_DISTANCE &&
