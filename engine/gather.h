@@ -226,13 +226,11 @@ void gather(Source* const* sources, std::size_t count, const gather_rules& rules
 // gather for a piece that one sorted run holds alone, as in sorted input:
 // its texts in the order they stand, with no merge to make.
 template <typename Flush>
-void copy_texts(const char* at, const char* end, const char* texts, char* buffer,
-                std::size_t capacity, char terminator, Flush flush, const std::atomic<int>& stop,
-                merge_result* result) noexcept {
+void copy_texts(memory_source* source, char* buffer, std::size_t capacity, char terminator,
+                Flush flush, const std::atomic<int>& stop, merge_result* result) noexcept {
   text_gatherer<Flush> out(buffer, capacity, terminator, flush, stop, result);
-  while (at != end) {
-    const line_view line = read_record(at, texts);
-    at += record_size(line);
+  line_view line;
+  while (source->next(&line)) {
     if (!out.put(line)) return;
   }
   out.finish();

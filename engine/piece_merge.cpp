@@ -88,13 +88,11 @@ class piece_merge {
       // Only the runs that have lines in this piece take part: in sorted
       // input, or one version over and over, that is one or two of them.
       std::size_t taking_part = 0;
-      std::size_t alone = 0;
       for (std::size_t r = 0; r < count_; ++r) {
         if (starts[r].offset == ends[r].offset) continue;
         worker->pointers[taking_part] = new (&worker->sources[taking_part]) memory_source(
             runs_[r], runs_[r].records + starts[r].offset, runs_[r].records + ends[r].offset);
         ++taking_part;
-        alone = r;
       }
       cut_row_.store(piece + 1);
       cut_row_.notify_all();
@@ -121,9 +119,8 @@ class piece_merge {
         taken = lines_before(runs_, count_, starts, before->code, prefix);
       }
       if (taking_part == 1 && !rules_.unique && !limited) {
-        copy_texts(runs_[alone].records + starts[alone].offset,
-                   runs_[alone].records + ends[alone].offset, runs_[alone].texts, worker->buffer,
-                   PIECE_BUFFER, rules_.terminator, flush, error_, &worker->result);
+        copy_texts(worker->pointers[0], worker->buffer, PIECE_BUFFER, rules_.terminator, flush,
+                   error_, &worker->result);
       } else {
         gather(worker->pointers, taking_part, rules_, worker->heads, worker->losers, worker->buffer,
                PIECE_BUFFER, flush, error_, &worker->result,

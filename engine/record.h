@@ -49,12 +49,13 @@ struct line_view {
   bool own_code = true;         // the record holds the code, not a record before it
 };
 
-// The header of a record, or of a pending record (below): both lengths, and
-// whether the text lies elsewhere, in one word.
-inline void put_header(char* at, std::size_t code_length, std::size_t text_length,
-                       bool elsewhere) noexcept {
+// The header of a record, or of a pending record (below): both lengths, or
+// the distance back to the code, and whether the text lies elsewhere and
+// the code before, in one word.
+inline void put_header(char* at, std::size_t code_length, std::size_t text_length, bool elsewhere,
+                       bool code_before = false) noexcept {
   const auto lengths = static_cast<std::uint32_t>(code_length | text_length << 16) |
-                       (elsewhere ? TEXT_ELSEWHERE : 0);
+                       (elsewhere ? TEXT_ELSEWHERE : 0) | (code_before ? CODE_BEFORE : 0);
   std::memcpy(at, &lengths, RECORD_HEADER);
 }
 
@@ -69,49 +70,41 @@ inline void read_header(const char* at, line_view* line) noexcept {
   line->own_code = (lengths & CODE_BEFORE) == 0;
 }
 
-// Writes the record of a line at `at`; the text gets its end. Returns the
-// record's size.
+// Writes what ends a record at `at`: the place of a text that stays where
+// it lies, at most MAX_TEXT_PLACE bytes after `texts`, or else the text
+// itself with its end written as `end`. `text_length` counts the end.
+// Returns the bytes written.
+inline std::size_t put_text(char* at, const char* text, std::size_t text_length, const char* texts,
+                            bool stays, char end) noexcept {
+  if (stays) {
+    const auto place = static_cast<std::uint32_t>(text - texts);
+    std::memcpy(at, &place, TEXT_PLACE);
+    return TEXT_PLACE;
+  }
+  copy_bytes(at, text, text_length - 1);
+  at[text_length - 1] = end;
+  return text_length;
+}
+
+// Writes the record of a line at `at`, its code and then its text as
+// put_text does. Returns the record's size.
 inline std::size_t put_record(char* at, const std::uint8_t* code, std::size_t code_length,
-                              std::string_view text, char end = '\n') noexcept {
-  put_header(at, code_length, text.size() + 1, false);
+                              const char* text, std::size_t text_length, const char* texts,
+                              bool stays, char end) noexcept {
+  put_header(at, code_length, text_length, stays);
   copy_bytes(at + RECORD_HEADER, code, code_length);
-  char* const text_at = at + RECORD_HEADER + code_length;
-  copy_bytes(text_at, text.data(), text.size());
-  text_at[text.size()] = end;
-  return RECORD_HEADER + code_length + text.size() + 1;
+  const std::size_t before_text = RECORD_HEADER + code_length;
+  return before_text + put_text(at + before_text, text, text_length, texts, stays, end);
 }
 
 // Writes the record of a line whose code is that of the record `distance`
-// bytes back (at most MAX_CODE_DISTANCE), and whose text, its end included,
-// stays at `texts` + `place`, or is copied from `text` after the header when
-// `text_stays` is not set (the end then written as `end`). Returns the
-// record's size.
+// bytes back (at most MAX_CODE_DISTANCE), its text as put_text does.
+// Returns the record's size.
 inline std::size_t put_code_before(char* at, std::size_t distance, const char* text,
-                                   std::size_t text_length, const char* texts, bool text_stays,
-                                   char end = '\n') noexcept {
-  const auto lengths = static_cast<std::uint32_t>(distance | text_length << 16) | CODE_BEFORE |
-                       (text_stays ? TEXT_ELSEWHERE : 0);
-  std::memcpy(at, &lengths, RECORD_HEADER);
-  if (text_stays) {
-    const auto place = static_cast<std::uint32_t>(text - texts);
-    std::memcpy(at + RECORD_HEADER, &place, TEXT_PLACE);
-    return RECORD_HEADER + TEXT_PLACE;
-  }
-  copy_bytes(at + RECORD_HEADER, text, text_length - 1);
-  at[RECORD_HEADER + text_length - 1] = end;
-  return RECORD_HEADER + text_length;
-}
-
-// Writes the record of a line whose text, its end included, stays at
-// `text`, at most MAX_TEXT_PLACE bytes after `texts`.
-inline std::size_t put_reference(char* at, const std::uint8_t* code, std::size_t code_length,
-                                 const char* text, std::size_t text_length,
-                                 const char* texts) noexcept {
-  put_header(at, code_length, text_length, true);
-  copy_bytes(at + RECORD_HEADER, code, code_length);
-  const auto place = static_cast<std::uint32_t>(text - texts);
-  std::memcpy(at + RECORD_HEADER + code_length, &place, TEXT_PLACE);
-  return RECORD_HEADER + code_length + TEXT_PLACE;
+                                   std::size_t text_length, const char* texts, bool stays,
+                                   char end) noexcept {
+  put_header(at, distance, text_length, stays, true);
+  return RECORD_HEADER + put_text(at + RECORD_HEADER, text, text_length, texts, stays, end);
 }
 
 // The line of the record at `at`, in a run whose staying texts start at

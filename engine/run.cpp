@@ -233,7 +233,7 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   run_key* const last = built->keys_.end();
   const char* const store = built->store_.data();
   sort_run_keys(first, last, store, built->rises_, built->falls_);
-  // A text that stays costs its record the text's address instead; a code
+  // A text that stays costs its record the text's place instead; a code
   // that the line before has too costs nothing. The block is made for
   // every code, and given back what they leave.
   const bool stay = built->stay_;
@@ -271,13 +271,11 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
         same_code(first[i - 1], first[i], store)) {
       at += put_code_before(at, static_cast<std::size_t>(at - owner), line.text, line.text_length,
                             texts, keeps_stay, built->terminator_);
-      continue;
+    } else {
+      owner = at;
+      at += put_record(at, line.code, line.code_length, line.text, line.text_length, texts,
+                       keeps_stay, built->terminator_);
     }
-    owner = at;
-    at += keeps_stay
-              ? put_reference(at, line.code, line.code_length, line.text, line.text_length, texts)
-              : put_record(at, line.code, line.code_length, {line.text, line.text_length - 1},
-                           built->terminator_);
   }
   const auto size = static_cast<std::size_t>(at - records);
   *out = {block.fit(size),       size, lines, marks, stay ? built->staying_bytes_ : 0,

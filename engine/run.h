@@ -139,7 +139,6 @@ class run_builder {
   // Whether some line's code is above, or below, the one before it.
   bool rises_ = false;
   bool falls_ = false;
-
   growable<run_key> keys_;
   std::uint8_t code_[LINE_CODE_ROOM];  // of the line added last
   std::size_t code_length_ = 0;
