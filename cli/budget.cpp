@@ -109,15 +109,21 @@ std::size_t mapped_now() noexcept {
   return page > 0 ? pages * static_cast<std::size_t>(page) : 0;
 }
 
+// The limit on a resource, in bytes; SIZE_MAX when there is none.
+std::size_t limit_of(int resource) noexcept {
+  struct rlimit limit {};
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  if (limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
+  return static_cast<std::size_t>(limit.rlim_cur);
+}
+
 // What a limit on address space or data leaves for held lines: the limit
 // counts what is mapped already, and what threads and buffers will map
 // (mostly the stacks of the second threads), not only what is touched.
 std::size_t resource_limit(int resource) noexcept {
   constexpr std::size_t THREADS_AND_BUFFERS = std::size_t{32} << 20;
-  struct rlimit limit {};
-  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-  if (limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
-  const auto total = static_cast<std::size_t>(limit.rlim_cur);
+  const std::size_t total = limit_of(resource);
+  if (total == SIZE_MAX) return SIZE_MAX;
   const std::size_t taken = mapped_now() + THREADS_AND_BUFFERS;
   return total > taken ? total - taken : 0;
 }
@@ -168,7 +174,7 @@ void set_up_memory() noexcept {
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
 #ifdef M_ARENA_MAX
-  if (address_space_left() != SIZE_MAX) mallopt(M_ARENA_MAX, 1);
+  if (limit_of(RLIMIT_AS) != SIZE_MAX) mallopt(M_ARENA_MAX, 1);
 #endif
 }
 

@@ -160,6 +160,34 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
     directory =
         from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
   }
+  // The file of -o is made before any input is read: an output that cannot
+  // be made is no reason to read it all.
+  output_file file;
+  if (settings.output != nullptr) {
+    if (const int error = file.open(settings.output)) {
+      report_error(streams.err, "Write error", settings.output, error);
+      return EXIT_TROUBLE;
+    }
+  }
+  const int out = settings.output != nullptr ? file.fd() : streams.out;
+
+  // A file large enough to map needs the budget now. A mapped file takes
+  // address space beside the budget's. Its texts stay in its pages only
+  // when the whole file leaves room in the budget for everything else, and
+  // never when the output goes into the same file, which would change them
+  // before they are written.
+  const input_watch watch(streams.in);
+  const bool into_input = watch.regular() && same_file(streams.in, out);
+  mapped_input input;
+  bool mapped = false;
+  if (watch.size() >= tuning.map_from) {
+    const std::size_t room = address_space_left();
+    mapped = input.map(streams.in, tuning.map_from, room > budget.get() ? room - budget.get() : 0,
+                       settings.terminator);
+  }
+  const std::size_t texts_stay_from =
+      !mapped || input.lines().size() > budget.get() / 2 || into_input ? SIZE_MAX
+                                                                       : tuning.texts_stay_from;
   const held_text_finder finder(settings);
   sort_options options;
   options.descending = settings.reverse;
@@ -174,39 +202,9 @@ int sort_lines(const sort_settings& settings, const command_streams& streams,
   options.prefixed = settings.group != 0;
   options.limit = limit;
   line_sorter sorter(options);
-  // The file of -o is made before any input is read: an output that cannot
-  // be made is no reason to read it all.
-  output_file file;
-  if (settings.output != nullptr) {
-    if (const int error = file.open(settings.output)) {
-      report_error(streams.err, "Write error", settings.output, error);
-      return EXIT_TROUBLE;
-    }
-  }
-  const int out = settings.output != nullptr ? file.fd() : streams.out;
-  const bool into_input = same_file(streams.in, out);
-
-  // A file large enough to map needs the budget now. A mapped file takes
-  // address space beside the budget's. Its texts stay in its pages only
-  // when the whole file leaves room in the budget for everything else, and
-  // never when the output goes into the same file, which would change them
-  // before they are written.
-  const input_watch watch(streams.in);
-  mapped_input input;
-  bool mapped = false;
-  if (watch.size() >= tuning.map_from) {
-    const std::size_t room = address_space_left();
-    sorter.set_memory_budget(budget.get());
-    mapped = input.map(streams.in, tuning.map_from, room > budget.get() ? room - budget.get() : 0,
-                       settings.terminator);
-  }
-  command_tuning reading = tuning;
-  if (!mapped || input.lines().size() > budget.get() / 2 || into_input) {
-    reading.texts_stay_from = SIZE_MAX;
-  }
   // Every message is written before the output.
-  const read_outcome read =
-      read_lines(streams.in, input, settings, wanted, streams.err, reading, &budget, &sorter);
+  const read_outcome read = read_lines(streams.in, input, settings, wanted, streams.err, tuning,
+                                       texts_stay_from, &budget, &sorter);
   switch (read.why) {
     case read_outcome::stop::end_of_input: break;
     case read_outcome::stop::read_error:

@@ -23,6 +23,9 @@ class input_watch {
 
   [[nodiscard]] state check() const noexcept;
 
+  // True when the input is a regular file, which is watched.
+  [[nodiscard]] bool regular() const noexcept { return fd_ >= 0; }
+
   // The length of the regular file when it was noted; 0 for other input.
   [[nodiscard]] std::size_t size() const noexcept {
     return fd_ < 0 ? 0 : static_cast<std::size_t>(size_);

@@ -104,8 +104,8 @@ class block_worker {
   // too, before this one is held.
   void more_input_follows() noexcept {
     helper_thread* const helper = shared_->helper;
-    if (shared_->second == this || helper_started_) return;
-    helper_started_ = true;
+    if (shared_->second == this || more_seen_) return;
+    more_seen_ = true;
     if (!shared_->budget->known()) {
       const std::size_t budget = shared_->budget->get();
       shared_->sorter->set_memory_budget(budget);
@@ -140,8 +140,8 @@ class block_worker {
   }
 
   shared_reading* shared_;
-  bool helper_started_ = false;  // more input was seen to follow
-  growable<char> buffer_;        // for blocks that are read
+  bool more_seen_ = false;  // more input was seen to follow
+  growable<char> buffer_;   // for blocks that are read
   line_taker taker_;
   run_builder builder_;
   sort_status status_;
@@ -151,7 +151,8 @@ class block_worker {
 
 read_outcome read_lines(int fd, const mapped_input& input, const sort_settings& settings,
                         const version_range* range, int messages, const command_tuning& tuning,
-                        memory_budget* budget, line_sorter* sorter) noexcept {
+                        std::size_t texts_stay_from, memory_budget* budget,
+                        line_sorter* sorter) noexcept {
   message_order order(messages);
   message_order* const ordered = settings.quiet ? nullptr : &order;
   const bool sized_by_budget = tuning.block_bytes == 0;
@@ -159,8 +160,7 @@ read_outcome read_lines(int fd, const mapped_input& input, const sort_settings& 
                                   : budget->known() ? block_bytes_for(budget->get())
                                                     : LARGEST_BLOCK;
   block_reader reader(fd, input, block_bytes, ordered, settings.terminator);
-  shared_reading shared{settings, range, sorter, &reader, &input, tuning.texts_stay_from,
-                        ordered,  {},    {}};
+  shared_reading shared{settings, range, sorter, &reader, &input, texts_stay_from, ordered, {}, {}};
   block_worker first(&shared);
   block_worker second(&shared);
   helper_thread helper;

@@ -33,9 +33,12 @@ struct read_outcome {
 // that ends in its first block is read and taken apart by one thread and
 // never asks for the budget (its block is as large as any), a longer one
 // asks for it and gives it to the sorter before the second block is held.
+// Mapped texts that average `texts_stay_from` bytes stay where they lie
+// (SIZE_MAX: none stays, not even those that come in order).
 [[nodiscard]] read_outcome read_lines(int fd, const mapped_input& input,
                                       const sort_settings& settings, const version_range* range,
                                       int messages, const command_tuning& tuning,
-                                      memory_budget* budget, line_sorter* sorter) noexcept;
+                                      std::size_t texts_stay_from, memory_budget* budget,
+                                      line_sorter* sorter) noexcept;
 
 }  // namespace quorbel

@@ -140,9 +140,7 @@ bool read_shape(std::string_view text, shape* s) noexcept {
   if (m.allowed != below(n)) return std::memchr(text.data(), 0, n) == nullptr;
   const std::uint64_t core = below(s->core_end);
   const std::uint64_t core_dots = m.dots & core;
-  std::uint64_t fourth_dot = core_dots;
-  for (int i = 1; i < MAX_COMPONENTS; ++i) fourth_dot &= fourth_dot - 1;
-  if (fourth_dot != 0) return false;
+  if (std::popcount(core_dots) >= MAX_COMPONENTS) return false;
   // A core that may hold a number too long to be one, the plain way too.
   if (s->core_end > static_cast<std::size_t>(MAX_COMPONENT_LENGTH)) return false;
   s->version = ((m.digits | m.dots) & core) == core;  // numbers of digits only
@@ -217,7 +215,9 @@ int compare_texts(std::string_view x, std::string_view y) noexcept {
   shape a, b;
   if (!read_shape(x, &a) || !read_shape(y, &b)) return compare_texts_parsed(x, y);
   if (!a.version || !b.version) {
-    return a.version != b.version ? (a.version ? -1 : 1) : compare_bytes(x, y);
+    // Neither is a version: bytes, from where they part.
+    return a.version != b.version ? (a.version ? -1 : 1)
+                                  : compare_bytes(x.substr(at), y.substr(at));
   }
   const int order = compare_versions(x, a, y, b, at);
   return order != 2 ? order : compare_texts_parsed(x, y);
