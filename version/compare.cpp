@@ -31,11 +31,6 @@ int compare_numeric(const prerelease_identifier& a, const prerelease_identifier&
   return a.negative ? -magnitude : magnitude;
 }
 
-std::optional<std::string_view> as_text(const std::optional<std::string>& text) noexcept {
-  if (!text) return std::nullopt;
-  return until_zero(*text);
-}
-
 template <typename Record>
 int compare_numbers(const Record& x, const Record& y) noexcept {
   if (int c = compare_int(x.major, y.major)) return c;
@@ -62,25 +57,6 @@ int compare_core(const version_view& x, const version_view& y) noexcept {
 
 int compare_core(const version_record& x, const version_record& y) noexcept {
   return compare_numbers(x, y);
-}
-
-prerelease_identifier read_identifier(std::string_view id) noexcept {
-  prerelease_identifier result;
-  result.text = id;
-  // Only a digit, a sign or white space can start a number: most words are
-  // told at their first byte.
-  if (!id.empty() && !is_digit_byte(id[0]) && !is_space_byte(id[0]) && id[0] != '+' &&
-      id[0] != '-') {
-    return result;
-  }
-  const integer_syntax found = scan_integer(id);
-  if (found.end != id.size()) return result;  // letters, a lone sign, ...
-  result.numeric = true;                      // an empty identifier counts as 0
-  std::size_t i = found.digits;
-  while (i < id.size() && id[i] == '0') ++i;
-  result.text = id.substr(i);
-  result.negative = found.negative && !result.text.empty();  // -0 is 0
-  return result;
 }
 
 int compare_identifiers(const prerelease_identifier& a, const prerelease_identifier& b) noexcept {
@@ -130,7 +106,7 @@ int version_compare(const version_view& x, const version_view& y) noexcept {
 
 int version_compare(const version_record& x, const version_record& y) noexcept {
   if (int c = compare_core(x, y)) return c;
-  return compare_prerelease(as_text(x.prerelease), as_text(y.prerelease));
+  return compare_prerelease(text_of(x.prerelease), text_of(y.prerelease));
 }
 
 int version_gt(const version_record& x, const version_record& y) noexcept {

@@ -109,9 +109,7 @@ bool step_to(version_record* next, version_step step, std::string_view identifie
 int version_increment(version_record* record, version_step step,
                       std::string_view identifier) noexcept {
   identifier = until_zero(identifier);
-  for (char c : identifier) {
-    if (IDENTIFIER_CHARS.find(c) == std::string_view::npos) return -1;
-  }
+  if (chars_in_set(identifier, IDENTIFIER_CHARS) == 0) return -1;
   try {
     version_record next{record->major, record->minor,      record->patch, record->fourth,
                         std::nullopt,  record->prerelease, std::nullopt};

@@ -52,6 +52,13 @@ struct integer_syntax {
 // The text up to its first zero byte.
 [[nodiscard]] std::string_view until_zero(std::string_view text) noexcept;
 
+// A record's text, when it has one, up to its first zero byte.
+[[nodiscard]] inline std::optional<std::string_view> text_of(
+    const std::optional<std::string>& text) noexcept {
+  if (!text) return std::nullopt;
+  return until_zero(*text);
+}
+
 // --- Parsing -----------------------------------------------------------------
 
 [[nodiscard]] int length_ok(std::string_view text) noexcept;
@@ -89,7 +96,25 @@ struct prerelease_identifier {
   bool negative = false;
   std::string_view text;
 };
-[[nodiscard]] prerelease_identifier read_identifier(std::string_view id) noexcept;
+[[nodiscard]] inline prerelease_identifier read_identifier(std::string_view id) noexcept {
+  prerelease_identifier result;
+  result.text = id;
+  // Only a digit, a sign or white space can start a number: most words are
+  // told at their first byte.
+  if (!id.empty() && !is_digit_byte(id[0]) && !is_space_byte(id[0]) && id[0] != '+' &&
+      id[0] != '-') {
+    return result;
+  }
+  const integer_syntax found = scan_integer(id);
+  if (found.end != id.size()) return result;  // letters, a lone sign, ...
+  result.numeric = true;                      // an empty identifier counts as 0
+  std::size_t i = found.digits;
+  while (i < id.size() && id[i] == '0') ++i;
+  result.text = id.substr(i);
+  result.negative = found.negative && !result.text.empty();  // -0 is 0
+  return result;
+}
+
 // Numbers rank below words; numbers by value; words bytewise, a prefix first.
 [[nodiscard]] int compare_identifiers(const prerelease_identifier& a,
                                       const prerelease_identifier& b) noexcept;
@@ -168,9 +193,8 @@ struct version_range_index {
 // The index of the alternatives; throws std::bad_alloc when memory runs out.
 [[nodiscard]] std::shared_ptr<const version_range_index> index_alternatives(
     const std::vector<version_range_alternative>& alternatives);
-// 1 when the version with these numbers and pre-release (not yet cut at a
-// zero byte) lies in a span of the list that applies, else 0. Allocates
-// nothing.
+// 1 when the version with these numbers and pre-release (cut at its zero
+// byte) lies in a span of the list that applies, else 0. Allocates nothing.
 [[nodiscard]] int index_satisfies(const version_range_index& index,
                                   const std::array<std::int64_t, 4>& numbers,
                                   const std::optional<std::string_view>& prerelease,

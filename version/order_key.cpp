@@ -84,8 +84,6 @@ class bit_sink {
   std::size_t length_ = 0;  // bytes stored
 };
 
-bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 constexpr unsigned CLASS_BITS = 3;
 constexpr unsigned TAG_BITS = 2;
 constexpr std::uint64_t TAG_END = 0, TAG_NUMBER = 1, TAG_WORD = 2;
@@ -151,20 +149,6 @@ void put_magnitude(bit_sink* sink, std::string_view digits, bool invert) noexcep
   }
 }
 
-// An identifier classified as read_identifier does, quickly for the usual
-// ones: digits alone are a number (empty too: 0), and a letter or a digit
-// followed by anything else makes a word. One that starts with any other
-// byte (a sign) takes the full rule.
-prerelease_identifier classify(std::string_view id) noexcept {
-  if (!id.empty() && !is_digit_byte(id[0]) && !is_letter(id[0])) return read_identifier(id);
-  std::size_t digits = 0;
-  while (digits < id.size() && is_digit_byte(id[digits])) ++digits;
-  if (digits < id.size()) return {false, false, id};
-  std::size_t zeros = 0;
-  while (zeros < id.size() && id[zeros] == '0') ++zeros;
-  return {true, false, id.substr(zeros)};
-}
-
 }  // namespace
 
 std::size_t encode_order_code(const version_view& version, bool descending,
@@ -178,7 +162,7 @@ std::size_t encode_order_code(const version_view& version, bool descending,
     for (;;) {
       const char* dot = at;
       while (dot != end && *dot != '.') ++dot;
-      const prerelease_identifier id = classify({at, static_cast<std::size_t>(dot - at)});
+      const prerelease_identifier id = read_identifier({at, static_cast<std::size_t>(dot - at)});
       if (id.numeric) {
         sink.put(TAG_NUMBER, TAG_BITS);
         sink.put(id.negative ? 0 : 1, 1);
@@ -210,10 +194,8 @@ std::size_t encode_order_key(const version_view& version, std::uint8_t* out) noe
 
 int compare_order_codes(const std::uint8_t* a, std::size_t a_length, const std::uint8_t* b,
                         std::size_t b_length) noexcept {
-  const std::size_t common = a_length < b_length ? a_length : b_length;
-  const int bytes = common == 0 ? 0 : std::memcmp(a, b, common);
-  if (bytes != 0) return bytes < 0 ? -1 : 1;
-  return (a_length > b_length) - (a_length < b_length);
+  return compare_bytes({reinterpret_cast<const char*>(a), a_length},
+                       {reinterpret_cast<const char*>(b), b_length});
 }
 
 int version_order_key(const version_view& version, version_key* key) noexcept {

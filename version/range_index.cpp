@@ -16,16 +16,9 @@ using place = range_cut::place;
 constexpr std::int64_t LOWEST = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t HIGHEST = std::numeric_limits<std::int64_t>::max();
 
-std::optional<std::string_view> text_of(const std::optional<std::string>& text) noexcept {
-  if (!text) return std::nullopt;
-  return until_zero(*text);
-}
-
 int compare_numbers(const numbers64& a, const numbers64& b) noexcept {
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-  }
-  return 0;
+  if (a == b) return 0;
+  return a < b ? -1 : 1;
 }
 
 // Three-way order of cuts: by numbers, then group cuts first, then by the
@@ -81,14 +74,13 @@ void merge(std::vector<range_span>* spans) {
   spans->shrink_to_fit();
 }
 
-// Whether the version lies above the cut. The pre-release is cut at its zero
-// byte only when the numbers tie, which is seldom.
+// Whether the version lies above the cut; its pre-release is cut at its
+// zero byte.
 bool above(const numbers64& numbers, const std::optional<std::string_view>& prerelease,
            const range_cut& cut) noexcept {
   if (int c = compare_numbers(numbers, cut.numbers)) return c > 0;
   if (cut.at == place::group) return true;
-  const int c = compare_prerelease(prerelease ? std::optional(until_zero(*prerelease)) : prerelease,
-                                   text_of(cut.prerelease));
+  const int c = compare_prerelease(prerelease, text_of(cut.prerelease));
   return c > 0 || (c == 0 && cut.at == place::before);
 }
 

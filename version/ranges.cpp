@@ -7,8 +7,7 @@ namespace quorbel {
 namespace {
 
 std::optional<std::string_view> prerelease_of(const version_record& v) noexcept {
-  if (!v.prerelease) return std::nullopt;
-  return until_zero(*v.prerelease);
+  return text_of(v.prerelease);
 }
 std::optional<std::string_view> prerelease_of(const version_view& v) noexcept {
   if (!v.prerelease) return std::nullopt;
@@ -57,9 +56,7 @@ int walk(const Version& v, const version_range& range, bool prereleases) noexcep
 template <typename Version>
 int satisfies(const Version& v, const version_range& range, bool prereleases) noexcept {
   if (!range.index) return walk(v, range, prereleases);
-  const std::optional<std::string_view> prerelease =
-      v.prerelease ? std::optional<std::string_view>(*v.prerelease) : std::nullopt;
-  return index_satisfies(*range.index, {v.major, v.minor, v.patch, v.fourth}, prerelease,
+  return index_satisfies(*range.index, {v.major, v.minor, v.patch, v.fourth}, prerelease_of(v),
                          prereleases);
 }
 

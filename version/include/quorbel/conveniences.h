@@ -80,15 +80,13 @@ enum class version_syntax { strict, loose };
 }
 
 // The text version_render makes; empty when memory runs out.
-[[nodiscard]] inline std::string to_string(const version_record& record) noexcept {
-  std::string text;
-  if (version_render(record, &text) != 0) return {};
-  return text;
-}
 [[nodiscard]] inline std::string to_string(const version_view& view) noexcept {
   std::string text;
   if (version_render(view, &text) != 0) return {};
   return text;
+}
+[[nodiscard]] inline std::string to_string(const version_record& record) noexcept {
+  return to_string(version_view_of(record));
 }
 
 // version_satisfies with a bool flag, answering with a bool. Only a bool
