@@ -24,6 +24,8 @@ void line_taker::start(std::string_view lines) noexcept {
   zero_ = find_zero(lines.data(), 0, lines.size());
   taken_ = 0;
   last_field_size_ = 0;
+  known_.start_block();
+  looking_ = remembering_;
 }
 
 bool line_taker::next(taken_line* taken) noexcept {
@@ -85,11 +87,24 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
   taken->line = line;
   taken->text = settings_.versions_only ? *field : line;
   taken->version = &version_;
+  taken->slot = known_fields::NO_SLOT;
   // Lists repeat versions: a field the same as the last one accepted, in
-  // the same group, is the same version, accepted again without parsing.
+  // the same group, is the same version, accepted again without parsing;
+  // so is one kept lately.
   if (same_as_last(*field, group)) {
     taken->version = nullptr;
     return true;
+  }
+  if (looking_ && !group) {
+    const std::size_t slot = known_fields::slot_of(*field);
+    if (slot != known_fields::NO_SLOT && known_.holds(slot, *field)) {
+      taken->version = nullptr;
+      taken->slot = slot;
+      last_field_size_ = 0;  // the last code is now the one kept there
+      return true;
+    }
+    taken->slot = slot;
+    looking_ = known_.worth_looking();
   }
   if (parse_field(settings_, *field, &version_) != 0) {
     if (!settings_.quiet) note(messages_.invalid_version(line));
@@ -99,13 +114,21 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
       version_satisfies(version_, *range_, settings_.prereleases_match ? 1 : 0) == 0) {
     return false;  // not asked for: no message, it is no error
   }
-  last_field_size_ = field->size() <= sizeof last_field_ ? field->size() : 0;
-  std::memcpy(last_field_, field->data(), last_field_size_);
+  if (taken->slot != known_fields::NO_SLOT && !known_.keep(taken->slot, *field)) {
+    taken->slot = known_fields::NO_SLOT;  // its code is not kept either
+  }
+  remember_last(*field, group);
+  return true;
+}
+
+void line_taker::remember_last(std::string_view field,
+                               std::optional<std::string_view> group) noexcept {
+  last_field_size_ = field.size() <= sizeof last_field_ ? field.size() : 0;
+  std::memcpy(last_field_, field.data(), last_field_size_);
   if (group) {
     std::memcpy(last_group_, group->data(), group->size());
     last_group_size_ = group->size();
   }
-  return true;
 }
 
 }  // namespace quorbel

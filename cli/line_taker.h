@@ -13,6 +13,7 @@
 
 #include "cli/arguments.h"
 #include "cli/block_reader.h"
+#include "cli/known_fields.h"
 #include "cli/messages.h"
 
 namespace quorbel {
@@ -22,9 +23,13 @@ struct taken_line {
   std::string_view line;                  // the whole line, without its end
   std::string_view text;                  // what is written for it: the line, or its field (-v)
   std::optional<std::string_view> group;  // the field of -g, absent without it
-  // Its version, or null when its version and group are those of the
-  // line accepted before it in the block.
+  // Its version, or null when its code is known already: the one kept
+  // under `slot`, or without a slot that of the line accepted before it in
+  // the block.
   const version_view* version = nullptr;
+  // While fields are remembered, the slot its field is known by: a parsed
+  // line's code is to be kept there, else forget() the slot.
+  std::size_t slot = known_fields::NO_SLOT;
 };
 
 class line_taker {
@@ -50,11 +55,18 @@ class line_taker {
   [[nodiscard]] bool failed() const noexcept { return failed_; }
   [[nodiscard]] line_messages& messages() noexcept { return messages_; }
 
+  // From now on, version fields seen lately are known by slots (without
+  // groups): a line whose field is known again comes without its version.
+  void remember_fields() noexcept { remembering_ = true; }
+  // The code of a slot's field could not be kept: the field is not known.
+  void forget(std::size_t slot) noexcept { known_.forget(slot); }
+
  private:
   [[nodiscard]] bool accept(std::string_view line, taken_line* taken) noexcept;
   [[nodiscard]] bool same_as_last(std::string_view field,
                                   std::optional<std::string_view> group) const noexcept;
   void note(bool kept) noexcept { failed_ = failed_ || !kept; }
+  void remember_last(std::string_view field, std::optional<std::string_view> group) noexcept;
 
   const sort_settings& settings_;
   const version_range* range_;
@@ -74,6 +86,9 @@ class line_taker {
   std::size_t last_field_size_ = 0;
   char last_group_[MAX_LINE_LENGTH];
   std::size_t last_group_size_ = 0;
+  bool remembering_ = false;
+  bool looking_ = false;  // the block's lines look their fields up
+  known_fields known_;
 };
 
 }  // namespace quorbel

@@ -57,7 +57,10 @@ class block_worker {
   explicit block_worker(shared_reading* shared) noexcept
       : shared_(shared),
         taker_(shared->settings, shared->range),
-        builder_(shared->settings.reverse, shared->settings.terminator) {}
+        builder_(shared->settings.reverse, shared->settings.terminator) {
+    static_assert(known_fields::SLOTS <= run_builder::KEPT_CODES);
+    taker_.remember_fields();
+  }
 
   void run() noexcept {
     input_block block;
@@ -131,9 +134,16 @@ class block_worker {
     taker_.start(lines);
     taken_line taken;
     while (status_.ok() && taker_.next(&taken)) {
-      const bool held = taken.version == nullptr
-                            ? builder_.add_again(taken.text)
-                            : builder_.add(*taken.version, taken.text, taken.group);
+      bool held = false;
+      if (taken.version != nullptr) {
+        held = builder_.add(*taken.version, taken.text, taken.group);
+        if (held && taken.slot != known_fields::NO_SLOT && !builder_.keep_code(taken.slot)) {
+          taker_.forget(taken.slot);
+        }
+      } else {
+        held = taken.slot != known_fields::NO_SLOT ? builder_.add_kept(taken.slot, taken.text)
+                                                   : builder_.add_again(taken.text);
+      }
       if (!held) status_ = {sort_status::problem::out_of_memory, 0};
     }
     if (taker_.failed()) status_ = {sort_status::problem::out_of_memory, 0};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace quorbel {
 
@@ -186,6 +187,23 @@ void sort_run_keys(run_key* first, run_key* last, const char* store, bool rises,
 bool run_builder::add(const version_view& version, std::string_view text,
                       std::optional<std::string_view> prefix) noexcept {
   code_length_ = encode_line_code(prefix, version, descending_, code_);
+  return add_new_code(text);
+}
+
+bool run_builder::keep_code(std::size_t slot) noexcept {
+  if (code_length_ > KEPT_CODE_BYTES) return false;
+  std::memcpy(kept_[slot], code_, KEPT_CODE_BYTES);
+  kept_length_[slot] = static_cast<std::uint8_t>(code_length_);
+  return true;
+}
+
+bool run_builder::add_kept(std::size_t slot, std::string_view text) noexcept {
+  std::memcpy(code_, kept_[slot], KEPT_CODE_BYTES);
+  code_length_ = kept_length_[slot];
+  return add_new_code(text);
+}
+
+bool run_builder::add_new_code(std::string_view text) noexcept {
   if (!add_again(text)) return false;
   // A line added again has the code of the one before: only here can the
   // order change, until the lines have both risen and fallen.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/known_fields.h"
 #include "cli/mapped_input.h"
 #include "tests/command_harness.h"
 
@@ -423,6 +424,65 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.err, "");
     EXPECT_TRUE(got.out == expected) << "output differs";
+  }
+}
+
+TEST(command, versions_seen_again_keep_their_order) {
+  // A field seen lately is known again without parsing. The pool holds two
+  // versions known by one slot, a field too long to be known, one with a
+  // v that only -l accepts, and one that is never valid: each line keeps
+  // its version, and each invalid one its message.
+  std::vector<std::string> pool = {
+      "1.0.0", "1.0.0-rc.1", "10.0.0", "2.3.4", "v2.3.4", "1.2.3-alpha.beta.gamma.9", "x.y"};
+  for (int n = 1; known_fields::slot_of(pool.back()) != known_fields::slot_of("1.0.0"); ++n) {
+    pool.push_back("3." + std::to_string(n) + ".0");
+  }
+  std::vector<std::pair<std::string, std::string>> lines;  // name, field
+  std::string input;
+  for (unsigned i = 0, draw = 7; i < 2000; ++i, draw = draw * 1103515245 + 12345) {
+    const std::string& field = (draw >> 16) % 3 == 0 ? pool.back() : pool[(draw >> 16) % 7];
+    lines.emplace_back("p" + std::to_string(i), field);
+    input += lines.back().first + " " + field + "\n";
+  }
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, {"-r"}, {"-u"}, {"-l", "-m", ">=2"}}) {
+    const bool with_v = options.size() > 1;
+    const bool reverse = options == std::vector<std::string>{"-r"};
+    std::vector<std::pair<std::string, std::string>> kept;
+    std::string messages;
+    for (const auto& line : lines) {
+      const std::string_view field = with_v ? version_skip_v(line.second) : line.second;
+      version_record record;
+      if (version_parse(field, &record) != 0) {
+        messages += "Invalid semver: " + line.first + " " + line.second + "\n";
+      } else if (!with_v || version_compare(parsed(field), parsed("2.0.0")) >= 0) {
+        kept.push_back(line);
+      }
+    }
+    const auto version_of = [&](const std::string& field) {
+      return parsed(with_v ? version_skip_v(field) : std::string_view(field));
+    };
+    std::stable_sort(kept.begin(), kept.end(), [&](const auto& a, const auto& b) {
+      const int c = version_compare(version_of(a.second), version_of(b.second));
+      return reverse ? c > 0 : c < 0;
+    });
+    std::string expected;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      if (options == std::vector<std::string>{"-u"} && i > 0 &&
+          version_compare(version_of(kept[i].second), version_of(kept[i - 1].second)) == 0) {
+        continue;
+      }
+      expected += kept[i].first + " " + kept[i].second + "\n";
+    }
+    std::vector<std::string> args = {"-k", "2"};
+    args.insert(args.end(), options.begin(), options.end());
+    for (const command_tuning& tuning : {command_tuning{}, HELD[2], HELD[4]}) {
+      SCOPED_TRACE(trace_of({args, "", "", "", 0}));
+      const outcome got = run_in_process(args, input, tuning);
+      EXPECT_EQ(got.status, 0);
+      EXPECT_TRUE(got.err == messages) << "messages differ";
+      EXPECT_TRUE(got.out == expected) << "order or content differs";
+    }
   }
 }
 

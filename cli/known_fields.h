@@ -1,0 +1,90 @@
+// Version fields seen lately, each under a slot of its own: package lists
+// name a few popular versions over and over, and a field found here needs
+// no parsing, its line the code kept under the same slot.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace quorbel {
+
+class known_fields {
+ public:
+  static constexpr std::size_t SLOTS = 512;
+  static constexpr std::size_t LONGEST = 24;  // longer fields are not kept
+  static constexpr std::size_t NO_SLOT = SIZE_MAX;
+
+  // The slot of a field: the one place it is looked for and kept.
+  [[nodiscard]] static std::size_t slot_of(std::string_view field) noexcept {
+    const std::size_t n = field.size();
+    if (n == 0 || n > LONGEST) return NO_SLOT;
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    if (n >= 8) {
+      std::memcpy(&head, field.data(), 8);
+      std::memcpy(&tail, field.data() + n - 8, 8);
+    } else {
+      std::memcpy(&head, field.data(), n);
+    }
+    const std::uint64_t mixed = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
+    return static_cast<std::size_t>((mixed * 0xFF51AFD7ED558CCDu) >> 55);  // 9 bits: SLOTS
+  }
+
+  // Whether looking fields up is worth it: where few are found (lists of
+  // distinct versions), it costs more than it saves. Each stretch of
+  // lookups judges the next; a block of lines starts looking afresh.
+  [[nodiscard]] bool worth_looking() const noexcept { return worth_looking_; }
+  void start_block() noexcept {
+    looked_ = found_ = 0;
+    worth_looking_ = true;
+  }
+
+  // True when `slot` (from slot_of) holds exactly this field.
+  [[nodiscard]] bool holds(std::size_t slot, std::string_view field) noexcept {
+    entry& e = entries_[slot];
+    const bool found =
+        e.size == field.size() && std::memcmp(e.bytes, field.data(), field.size()) == 0;
+    if (found && e.hits < MOST_HITS) ++e.hits;
+    found_ += found ? 1 : 0;
+    if (++looked_ == STRETCH) {
+      worth_looking_ = found_ >= STRETCH / 8;
+      looked_ = found_ = 0;
+    }
+    return found;
+  }
+
+  // Keeps a field that was not found in its slot, unless the field there
+  // has been found again more often lately than others came to take it:
+  // true when it is kept. So a popular version is not pushed out by a
+  // crowd of others that come once.
+  [[nodiscard]] bool keep(std::size_t slot, std::string_view field) noexcept {
+    entry& e = entries_[slot];
+    if (e.hits > 0) {
+      --e.hits;
+      return false;
+    }
+    std::memcpy(e.bytes, field.data(), field.size());
+    e.size = static_cast<std::uint8_t>(field.size());
+    return true;
+  }
+
+  void forget(std::size_t slot) noexcept { entries_[slot] = {}; }
+
+ private:
+  static_assert(SLOTS == std::size_t{1} << 9, "slot_of keeps 9 bits");
+  static constexpr std::uint8_t MOST_HITS = 3;
+  struct entry {
+    std::uint8_t size = 0;  // 0: empty, as no kept field is
+    std::uint8_t hits = 0;
+    char bytes[LONGEST];
+  };
+  entry entries_[SLOTS];
+  static constexpr std::size_t STRETCH = 1024;  // lookups judged together
+  std::size_t looked_ = 0;                      // in this stretch
+  std::size_t found_ = 0;
+  bool worth_looking_ = true;
+};
+
+}  // namespace quorbel
