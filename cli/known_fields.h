@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/bytes.h"
+
 namespace quorbel {
 
 class known_fields {
@@ -20,13 +22,24 @@ class known_fields {
   [[nodiscard]] static std::size_t slot_of(std::string_view field) noexcept {
     const std::size_t n = field.size();
     if (n == 0 || n > LONGEST) return NO_SLOT;
+    // Its first and last eight bytes, or four, or its first, middle and
+    // last byte: with the length, any two fields of up to 16 bytes that
+    // differ, differ here.
     std::uint64_t head = 0;
     std::uint64_t tail = 0;
     if (n >= 8) {
       std::memcpy(&head, field.data(), 8);
       std::memcpy(&tail, field.data() + n - 8, 8);
+    } else if (n >= 4) {
+      std::uint32_t first = 0;
+      std::uint32_t last = 0;
+      std::memcpy(&first, field.data(), 4);
+      std::memcpy(&last, field.data() + n - 4, 4);
+      head = first;
+      tail = last;
     } else {
-      std::memcpy(&head, field.data(), n);
+      head = static_cast<unsigned char>(field[0]) | static_cast<unsigned char>(field[n / 2]) << 8 |
+             static_cast<unsigned char>(field[n - 1]) << 16;
     }
     const std::uint64_t mixed = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
     return static_cast<std::size_t>((mixed * 0xFF51AFD7ED558CCDu) >> 55);  // 9 bits: SLOTS
@@ -65,7 +78,7 @@ class known_fields {
       --e.hits;
       return false;
     }
-    std::memcpy(e.bytes, field.data(), field.size());
+    copy_bytes(e.bytes, field.data(), field.size());
     e.size = static_cast<std::uint8_t>(field.size());
     return true;
   }

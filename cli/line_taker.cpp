@@ -100,7 +100,8 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
     if (slot != known_fields::NO_SLOT && known_.holds(slot, *field)) {
       taken->version = nullptr;
       taken->slot = slot;
-      last_field_size_ = 0;  // the last code is now the one kept there
+      copy_bytes(last_field_, field->data(), field->size());  // at most LONGEST bytes
+      last_field_size_ = field->size();
       return true;
     }
     taken->slot = slot;
