@@ -13,17 +13,19 @@ namespace {
 
 // The field'th field (1-based) of [from, to) split at every `separator`:
 // its start in *start and its end in *stop, or false when there are fewer.
-// Reads no byte outside the range.
-bool find_field_bytes(const char* from, const char* to, char separator, long field,
-                      const char** start, const char** stop) noexcept {
+// Reads no byte outside [from, readable), which holds [from, to): bytes
+// past `to` are read sixteen at a time with the line's, and not looked at.
+bool find_field_bytes(const char* from, const char* to, const char* readable, char separator,
+                      long field, const char** start, const char** stop) noexcept {
   const char* field_start = from;
   long passed = 0;  // separators behind
   const char* at = from;
 #if defined(__SSE2__)
   const __m128i wanted = _mm_set1_epi8(separator);
-  for (; to - at >= 16; at += 16) {
+  for (; at < to && readable - at >= 16; at += 16) {
     auto hits = static_cast<unsigned>(_mm_movemask_epi8(
         _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), wanted)));
+    if (to - at < 16) hits &= (1u << (to - at)) - 1;
     for (; hits != 0; hits &= hits - 1) {
       const char* found = at + __builtin_ctz(hits);
       if (passed == field - 1) {
@@ -36,7 +38,7 @@ bool find_field_bytes(const char* from, const char* to, char separator, long fie
     }
   }
 #endif
-  for (; at != to; ++at) {
+  for (; at < to; ++at) {
     if (*at != separator) continue;
     if (passed == field - 1) {
       *start = field_start;
@@ -55,10 +57,12 @@ bool find_field_bytes(const char* from, const char* to, char separator, long fie
 }  // namespace
 
 std::optional<std::string_view> find_field(std::string_view line, char separator,
-                                           std::int32_t field) noexcept {
+                                           std::int32_t field,
+                                           std::size_t readable_after) noexcept {
   const char* start = nullptr;
   const char* stop = nullptr;
-  if (!find_field_bytes(line.data(), line.data() + line.size(), separator, field, &start, &stop)) {
+  const char* const end = line.data() + line.size();
+  if (!find_field_bytes(line.data(), end, end + readable_after, separator, field, &start, &stop)) {
     return std::nullopt;
   }
   return std::string_view(start, static_cast<std::size_t>(stop - start));

@@ -4,6 +4,7 @@
 
 #include <quorbel/version.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -14,9 +15,11 @@
 namespace quorbel {
 
 // The field'th field of the line (1-based), or absent when there are fewer.
-// Adjacent separators make empty fields; nothing is trimmed.
+// Adjacent separators make empty fields; nothing is trimmed. The
+// `readable_after` bytes after the line may be read (and are ignored).
 [[nodiscard]] std::optional<std::string_view> find_field(std::string_view line, char separator,
-                                                         std::int32_t field) noexcept;
+                                                         std::int32_t field,
+                                                         std::size_t readable_after = 0) noexcept;
 
 // Parses a field as a version under the settings (-l): 0, or -1 when it is
 // none.

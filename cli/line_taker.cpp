@@ -68,7 +68,10 @@ bool line_taker::same_as_last(std::string_view field,
 // accepted, else it is dropped, with its message, or left out.
 bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
   if (line.empty()) return false;
-  const auto field = find_field(line, settings_.separator, settings_.field);
+  // The rest of the block may be read past the line.
+  const auto after =
+      static_cast<std::size_t>(lines_.data() + lines_.size() - line.data()) - line.size();
+  const auto field = find_field(line, settings_.separator, settings_.field, after);
   if (!field) {
     if (!settings_.quiet) note(messages_.field_missing(settings_.field, line));
     return false;
@@ -78,7 +81,7 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
   std::optional<std::string_view>& group = taken->group;
   group.reset();
   if (settings_.group != 0) {
-    group = find_field(line, settings_.separator, settings_.group);
+    group = find_field(line, settings_.separator, settings_.group, after);
     if (!group) {
       if (!settings_.quiet) note(messages_.field_missing(settings_.group, line));
       return false;
