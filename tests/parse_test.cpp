@@ -48,12 +48,21 @@ const parse_row PARSE_ROWS[] = {
     {"2147483648.0.0", 0, INT32_MIN, 0, 0, UNSET, {}, {}},
     {"00000000000000000000000000000000000000000000000001", 0, 1, UNSET, UNSET, UNSET, {}, {}},
     {"99999999999999999999999999999999999999999999999999", 0, -1, UNSET, UNSET, UNSET, {}, {}},
+    // Cores read as they are checked, and cores that stop short of the
+    // pre-release or build, read again.
+    {"1234567890123456789.12345678901234567890", 0, 2112454933, -1, UNSET, UNSET, {}, {}},
+    {"1.2.3.4-rc.1+b", 0, 1, 2, 3, 4, "rc.1", "b"},
+    {"1.2.3.4.5-rc", 0, 1, 2, 3, 4, "rc", {}},
+    {"7.+b", 0, 7, 0, UNSET, UNSET, {}, "b"},
+    {"1.2.3.-rc", 0, 1, 2, 3, 0, "rc", {}},
     // A bad core still sets the texts and the numbers before it.
     {"9.9.x", -1, 9, 9, UNSET, UNSET, {}, {}},
     {"1.2.x-rc+b", -1, 1, 2, UNSET, UNSET, "rc", "b"},
     {"v1.2.3", -1, UNSET, UNSET, UNSET, UNSET, {}, {}},
     {"1.2.x", -1, 1, 2, UNSET, UNSET, {}, {}},
     {"1.2.3a", -1, 1, 2, UNSET, UNSET, {}, {}},
+    {"1.2.3a-rc", -1, 1, 2, UNSET, UNSET, "rc", {}},
+    {"1.2.3-rc\x01", -1, UNSET, UNSET, UNSET, UNSET, {}, {}},
     {"000000000000000000000000000000000000000000000000001", -1, UNSET, UNSET, UNSET, UNSET, {}, {}},
     {"1.aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", -1, 1, UNSET, UNSET, UNSET, {}, {}},
 };

@@ -104,15 +104,57 @@ int parse_core(std::string_view core, version_view* view) noexcept {
   return 0;
 }
 
+namespace {
+
+// The longest component read as it is checked: no value of so many digits
+// reaches the 64-bit limit where the conversion rule saturates.
+constexpr std::size_t QUICK_DIGITS = 18;
+
+// The core of a version as most are written, one to four components of at
+// most QUICK_DIGITS digits, read from the start of the text: the numbers,
+// and where the core stops, at the text's end or its first byte that is
+// neither a digit nor a dot. -1 for any other core (a letter in it, a long
+// component, a fifth one), which the general reading then takes.
+struct quick_core {
+  std::int32_t numbers[MAX_COMPONENTS];
+  int count;
+  std::size_t stop;
+};
+
+[[nodiscard]] bool read_quick_core(std::string_view text, quick_core* core) noexcept {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  for (int index = 0;; ++index) {
+    const char* const start = p;
+    std::uint64_t value = 0;
+    for (; p != end && is_digit_byte(*p); ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
+    if (static_cast<std::size_t>(p - start) > QUICK_DIGITS) return false;
+    core->numbers[index] = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    if (p == end || *p != '.') {
+      core->count = index + 1;
+      core->stop = static_cast<std::size_t>(p - begin);
+      return true;
+    }
+    if (index + 1 == MAX_COMPONENTS) return false;
+    ++p;  // past the '.'
+  }
+}
+
+}  // namespace
+
 int version_parse_view(std::string_view text, version_view* view) noexcept {
   // One pass finds where the text ends (its first zero byte), checks every
   // byte before it, and notes its first '+' and its first '-', where the
-  // build and the pre-release are cut off, as split_off would.
+  // build and the pre-release are cut off, as split_off would. The core of
+  // most versions is read on the way, digits and dots being ordinary bytes.
   constexpr std::size_t scanned = MAX_VERSION_LENGTH + 1;  // enough to tell "too long"
   const std::size_t limit = text.size() < scanned ? text.size() : scanned;
+  quick_core quick;
+  const bool read = limit > 0 && read_quick_core(text.substr(0, limit), &quick);
   std::size_t plus = limit;
   std::size_t minus = limit;
-  std::size_t length = 0;
+  std::size_t length = read ? quick.stop : 0;
   for (; length < limit; ++length) {
     const std::uint8_t k = CLASS[static_cast<unsigned char>(text[length])];
     if (k == ORDINARY) continue;
@@ -137,7 +179,10 @@ int version_parse_view(std::string_view text, version_view* view) noexcept {
     core = minus;
   }
   view->raw = text;
-  return parse_core(text.substr(0, core), view);
+  // The quick core is the core when it stops where the core ends.
+  if (!read || quick.stop != core) return parse_core(text.substr(0, core), view);
+  for (int index = 0; index < quick.count; ++index) *component(view, index) = quick.numbers[index];
+  return 0;
 }
 
 int version_parse(std::string_view text, version_record* record) noexcept {
