@@ -38,8 +38,10 @@ class known_fields {
       head = first;
       tail = last;
     } else {
-      head = static_cast<unsigned char>(field[0]) | static_cast<unsigned char>(field[n / 2]) << 8 |
-             static_cast<unsigned char>(field[n - 1]) << 16;
+      const auto byte = [&](std::size_t i) -> std::uint64_t {
+        return static_cast<unsigned char>(field[i]);
+      };
+      head = byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
     }
     const std::uint64_t mixed = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
     return static_cast<std::size_t>((mixed * 0xFF51AFD7ED558CCDu) >> 55);  // 9 bits: SLOTS
