@@ -64,6 +64,16 @@ bool line_taker::same_as_last(std::string_view field,
                     std::memcmp(group->data(), last_group_, last_group_size_) == 0);
 }
 
+inline void line_taker::remember_last(std::string_view field,
+                                      std::optional<std::string_view> group) noexcept {
+  last_field_size_ = field.size() <= sizeof last_field_ ? field.size() : 0;
+  copy_bytes(last_field_, field.data(), last_field_size_);
+  if (group) {
+    std::memcpy(last_group_, group->data(), group->size());
+    last_group_size_ = group->size();
+  }
+}
+
 // Takes one line, up to its end or first zero byte: true when it is
 // accepted, else it is dropped, with its message, or left out.
 bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
@@ -90,6 +100,7 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
   taken->line = line;
   taken->text = settings_.versions_only ? *field : line;
   taken->version = &version_;
+  taken->code = nullptr;
   taken->slot = known_fields::NO_SLOT;
   // Lists repeat versions: a field the same as the last one accepted, in
   // the same group, is the same version, accepted again without parsing;
@@ -102,9 +113,9 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
     const std::size_t slot = known_fields::slot_of(*field);
     if (slot != known_fields::NO_SLOT && known_.holds(slot, *field)) {
       taken->version = nullptr;
-      taken->slot = slot;
-      copy_bytes(last_field_, field->data(), field->size());  // at most LONGEST bytes
-      last_field_size_ = field->size();
+      taken->code = known_.code(slot);
+      taken->code_length = known_.code_length(slot);
+      remember_last(*field, group);
       return true;
     }
     taken->slot = slot;
@@ -123,16 +134,6 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
   }
   remember_last(*field, group);
   return true;
-}
-
-void line_taker::remember_last(std::string_view field,
-                               std::optional<std::string_view> group) noexcept {
-  last_field_size_ = field.size() <= sizeof last_field_ ? field.size() : 0;
-  std::memcpy(last_field_, field.data(), last_field_size_);
-  if (group) {
-    std::memcpy(last_group_, group->data(), group->size());
-    last_group_size_ = group->size();
-  }
 }
 
 }  // namespace quorbel

@@ -23,12 +23,14 @@ struct taken_line {
   std::string_view line;                  // the whole line, without its end
   std::string_view text;                  // what is written for it: the line, or its field (-v)
   std::optional<std::string_view> group;  // the field of -g, absent without it
-  // Its version, or null when its code is known already: the one kept
-  // under `slot`, or without a slot that of the line accepted before it in
-  // the block.
+  // Its version, or null when its code is known already: `code`, kept for
+  // its field, or without one that of the line accepted before it in the
+  // block.
   const version_view* version = nullptr;
-  // While fields are remembered, the slot its field is known by: a parsed
-  // line's code is to be kept there, else forget() the slot.
+  const std::uint8_t* code = nullptr;
+  std::size_t code_length = 0;
+  // While fields are remembered, the slot of a parsed line's field, where
+  // keep_code() is to keep the line's code.
   std::size_t slot = known_fields::NO_SLOT;
 };
 
@@ -55,11 +57,14 @@ class line_taker {
   [[nodiscard]] bool failed() const noexcept { return failed_; }
   [[nodiscard]] line_messages& messages() noexcept { return messages_; }
 
-  // From now on, version fields seen lately are known by slots (without
-  // groups): a line whose field is known again comes without its version.
+  // From now on, version fields seen lately are known again (without
+  // groups), with the codes kept for them: a line whose field is known
+  // comes with its code instead of its version.
   void remember_fields() noexcept { remembering_ = true; }
-  // The code of a slot's field could not be kept: the field is not known.
-  void forget(std::size_t slot) noexcept { known_.forget(slot); }
+  // Keeps the code given to the line whose field was kept under `slot`.
+  void keep_code(std::size_t slot, const std::uint8_t* code, std::size_t length) noexcept {
+    known_.keep_code(slot, code, length);
+  }
 
  private:
   [[nodiscard]] bool accept(std::string_view line, taken_line* taken) noexcept;

@@ -58,7 +58,6 @@ class block_worker {
       : shared_(shared),
         taker_(shared->settings, shared->range),
         builder_(shared->settings.reverse, shared->settings.terminator) {
-    static_assert(known_fields::SLOTS <= run_builder::KEPT_CODES);
     taker_.remember_fields();
   }
 
@@ -137,12 +136,13 @@ class block_worker {
       bool held = false;
       if (taken.version != nullptr) {
         held = builder_.add(*taken.version, taken.text, taken.group);
-        if (held && taken.slot != known_fields::NO_SLOT && !builder_.keep_code(taken.slot)) {
-          taker_.forget(taken.slot);
+        if (held && taken.slot != known_fields::NO_SLOT) {
+          taker_.keep_code(taken.slot, builder_.last_code(), builder_.last_code_length());
         }
+      } else if (taken.code != nullptr) {
+        held = builder_.add_code(taken.code, taken.code_length, taken.text);
       } else {
-        held = taken.slot != known_fields::NO_SLOT ? builder_.add_kept(taken.slot, taken.text)
-                                                   : builder_.add_again(taken.text);
+        held = builder_.add_again(taken.text);
       }
       if (!held) status_ = {sort_status::problem::out_of_memory, 0};
     }

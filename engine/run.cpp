@@ -190,16 +190,11 @@ bool run_builder::add(const version_view& version, std::string_view text,
   return add_new_code(text);
 }
 
-bool run_builder::keep_code(std::size_t slot) noexcept {
-  if (code_length_ > KEPT_CODE_BYTES) return false;
-  std::memcpy(kept_[slot], code_, KEPT_CODE_BYTES);
-  kept_length_[slot] = static_cast<std::uint8_t>(code_length_);
-  return true;
-}
-
-bool run_builder::add_kept(std::size_t slot, std::string_view text) noexcept {
-  std::memcpy(code_, kept_[slot], KEPT_CODE_BYTES);
-  code_length_ = kept_length_[slot];
+bool run_builder::add_code(const std::uint8_t* code, std::size_t length,
+                           std::string_view text) noexcept {
+  std::memset(code_, 0, 24);  // what a key reads of a short code, as encoded
+  copy_bytes(code_, code, length);
+  code_length_ = length;
   return add_new_code(text);
 }
 

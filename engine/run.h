@@ -90,15 +90,13 @@ class run_builder {
   // been added before.
   [[nodiscard]] bool add_again(std::string_view text) noexcept;
 
-  // Codes kept under slots the caller numbers (below KEPT_CODES), for as
-  // long as the builder lives: lines whose version and prefix are known to
-  // be those of a kept code are held without them.
-  static constexpr std::size_t KEPT_CODES = 512;
-  // Keeps the code of the line added last under `slot`; false when it is
-  // too long to be kept.
-  [[nodiscard]] bool keep_code(std::size_t slot) noexcept;
-  // Holds a line whose code is the one kept under `slot`.
-  [[nodiscard]] bool add_kept(std::size_t slot, std::string_view text) noexcept;
+  // Holds a line whose code is one the caller kept, from a line added
+  // before to this builder with the same version and prefix.
+  [[nodiscard]] bool add_code(const std::uint8_t* code, std::size_t length,
+                              std::string_view text) noexcept;
+  // The code of the line added last.
+  [[nodiscard]] const std::uint8_t* last_code() const noexcept { return code_; }
+  [[nodiscard]] std::size_t last_code_length() const noexcept { return code_length_; }
 
   // While `may` is on, lines added note whether their end follows their
   // text where it lies (the byte after each text must be readable then):
@@ -155,11 +153,6 @@ class run_builder {
   growable<run_key> keys_;
   std::uint8_t code_[LINE_CODE_ROOM];  // of the line added last
   std::size_t code_length_ = 0;
-  // A kept code with the zero bytes after it that a key reads.
-  static constexpr std::size_t KEPT_CODE_BYTES = 48;
-  static_assert(KEPT_CODE_BYTES >= 24 && KEPT_CODE_BYTES <= LINE_CODE_ROOM);
-  std::uint8_t kept_[KEPT_CODES][KEPT_CODE_BYTES];
-  std::uint8_t kept_length_[KEPT_CODES];
 };
 
 }  // namespace quorbel

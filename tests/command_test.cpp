@@ -321,6 +321,7 @@ const std::vector<row>& rows() {
       {{}, "1.2.3\0junk\n"s, "1.2.3\n", "", 0},
       {{}, "\0 1.0.0\n"s, "", "", 0},
       {{"-k", "2"}, "a\0 1.0.0\n"s, "", "Field 2 not found in a\n", 0},
+      {{"-k", "2"}, "a\0 1.0.0 and then some\n"s, "", "Field 2 not found in a\n", 0},
       {{}, "v1.2.3\nx\n1.2.3\n", "1.2.3\n", "Invalid semver: v1.2.3\nInvalid semver: x\n", 0},
       {{"-q"}, "v1.2.3\n1.2.3\n" + LONG_4096 + "\n", "1.2.3\n", "", 0},
       {{"-q", "-k", "3"}, "a b\n1.0.0 1 2.0.0\n", "1.0.0 1 2.0.0\n", "", 0},
@@ -428,55 +429,70 @@ TEST(command, many_lines_come_out_sorted_and_complete) {
 }
 
 TEST(command, versions_seen_again_keep_their_order) {
-  // A field seen lately is known again without parsing. The pool holds two
-  // versions known by one slot, a field too long to be known, one with a
-  // v that only -l accepts, and one that is never valid: each line keeps
-  // its version, and each invalid one its message.
-  std::vector<std::string> pool = {
-      "1.0.0", "1.0.0-rc.1", "10.0.0", "2.3.4", "v2.3.4", "1.2.3-alpha.beta.gamma.9", "x.y"};
+  // A field seen lately is known again without parsing. A thousand
+  // distinct fields first stop the lookups for the rest of their block,
+  // and come again at the end; between them come two versions known by one
+  // slot, a field as long as any that is known and one byte longer, one
+  // with a v that only -l accepts, and one that is never valid: each line
+  // keeps its version, and each invalid one its message, also in groups.
+  std::vector<std::string> pool = {"1.0.0",  "1.0.0-rc.1",
+                                   "10.0.0", "2.3.4",
+                                   "v2.3.4", "1.2.3-alpha.beta.gamma.9",
+                                   "x.y",    "1.2.3-alpha.beta.gamma.10"};
   for (int n = 1; known_fields::slot_of(pool.back()) != known_fields::slot_of("1.0.0"); ++n) {
     pool.push_back("3." + std::to_string(n) + ".0");
   }
-  std::vector<std::pair<std::string, std::string>> lines;  // name, field
-  std::string input;
+  struct line {
+    std::string text, field, group;
+  };
+  std::vector<line> lines;
+  for (int i = 0; i < 1100; ++i) lines.push_back({"", "3.0." + std::to_string(i), "c"});
   for (unsigned i = 0, draw = 7; i < 2000; ++i, draw = draw * 1103515245 + 12345) {
-    const std::string& field = (draw >> 16) % 3 == 0 ? pool.back() : pool[(draw >> 16) % 7];
-    lines.emplace_back("p" + std::to_string(i), field);
-    input += lines.back().first + " " + field + "\n";
+    const std::size_t pick = (draw >> 16) % 3 == 0 ? pool.size() - 1 : (draw >> 16) % 8;
+    lines.push_back({"", pool[pick], (draw >> 20) % 2 == 0 ? "a" : "b"});
+  }
+  for (int i = 0; i < 1100; ++i) lines.push_back(lines[static_cast<std::size_t>(i)]);
+  std::string input;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    lines[i].text = "p" + std::to_string(i) + " " + lines[i].field + " " + lines[i].group;
+    input += lines[i].text + "\n";
   }
   for (const std::vector<std::string>& options :
-       {std::vector<std::string>{}, {"-r"}, {"-u"}, {"-l", "-m", ">=2"}}) {
-    const bool with_v = options.size() > 1;
-    const bool reverse = options == std::vector<std::string>{"-r"};
-    std::vector<std::pair<std::string, std::string>> kept;
+       {std::vector<std::string>{}, {"-r"}, {"-u"}, {"-v"}, {"-g", "3"}, {"-l", "-m", ">=2"}}) {
+    const bool with_v = options.size() > 2;
+    const auto has = [&](const char* option) {
+      return std::find(options.begin(), options.end(), option) != options.end();
+    };
+    std::vector<line> kept;
     std::string messages;
-    for (const auto& line : lines) {
-      const std::string_view field = with_v ? version_skip_v(line.second) : line.second;
+    const auto version_of = [&](const line& l) {
+      return parsed(with_v ? version_skip_v(l.field) : std::string_view(l.field));
+    };
+    for (const line& l : lines) {
       version_record record;
-      if (version_parse(field, &record) != 0) {
-        messages += "Invalid semver: " + line.first + " " + line.second + "\n";
-      } else if (!with_v || version_compare(parsed(field), parsed("2.0.0")) >= 0) {
-        kept.push_back(line);
+      if (version_parse(with_v ? version_skip_v(l.field) : l.field, &record) != 0) {
+        messages += "Invalid semver: " + l.text + "\n";
+      } else if (!with_v || version_compare(record, parsed("2.0.0")) >= 0) {
+        kept.push_back(l);
       }
     }
-    const auto version_of = [&](const std::string& field) {
-      return parsed(with_v ? version_skip_v(field) : std::string_view(field));
-    };
-    std::stable_sort(kept.begin(), kept.end(), [&](const auto& a, const auto& b) {
-      const int c = version_compare(version_of(a.second), version_of(b.second));
-      return reverse ? c > 0 : c < 0;
+    std::stable_sort(kept.begin(), kept.end(), [&](const line& a, const line& b) {
+      if (has("-g") && a.group != b.group) return a.group < b.group;
+      const int c = version_compare(version_of(a), version_of(b));
+      return has("-r") ? c > 0 : c < 0;
     });
     std::string expected;
     for (std::size_t i = 0; i < kept.size(); ++i) {
-      if (options == std::vector<std::string>{"-u"} && i > 0 &&
-          version_compare(version_of(kept[i].second), version_of(kept[i - 1].second)) == 0) {
+      if (has("-u") && i > 0 &&
+          version_compare(version_of(kept[i]), version_of(kept[i - 1])) == 0) {
         continue;
       }
-      expected += kept[i].first + " " + kept[i].second + "\n";
+      expected += (has("-v") ? kept[i].field : kept[i].text) + "\n";
     }
     std::vector<std::string> args = {"-k", "2"};
     args.insert(args.end(), options.begin(), options.end());
-    for (const command_tuning& tuning : {command_tuning{}, HELD[2], HELD[4]}) {
+    for (const command_tuning& tuning : {command_tuning{}, HELD[2], HELD[4],
+                                         command_tuning{.block_bytes = 30000, .map_from = 0}}) {
       SCOPED_TRACE(trace_of({args, "", "", "", 0}));
       const outcome got = run_in_process(args, input, tuning);
       EXPECT_EQ(got.status, 0);

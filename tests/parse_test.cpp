@@ -55,6 +55,7 @@ const parse_row PARSE_ROWS[] = {
     {"1.2.3.4.5-rc", 0, 1, 2, 3, 4, "rc", {}},
     {"7.+b", 0, 7, 0, UNSET, UNSET, {}, "b"},
     {"1.2.3.-rc", 0, 1, 2, 3, 0, "rc", {}},
+    {"123456789012345678.1", 0, -1506741426, 1, UNSET, UNSET, {}, {}},
     // A bad core still sets the texts and the numbers before it.
     {"9.9.x", -1, 9, 9, UNSET, UNSET, {}, {}},
     {"1.2.x-rc+b", -1, 1, 2, UNSET, UNSET, "rc", "b"},
@@ -123,6 +124,11 @@ TEST(version_parse, text_ends_at_its_first_zero_byte) {
   version_record record;
   EXPECT_EQ(version_parse("1.2.3\0garbage"sv, &record), 0);
   EXPECT_EQ(record.raw, "1.2.3");
+  EXPECT_EQ(version_parse("1.2\0.3"sv, &record), 0);
+  EXPECT_EQ(record.raw, "1.2");
+  EXPECT_EQ(record.patch, 3);  // left as it was: the text gave no patch
+  EXPECT_EQ(version_parse("7.8.9\0\x01"sv, &record), 0);
+  EXPECT_EQ(record.raw, "7.8.9");
   EXPECT_EQ(version_is_valid("1.2.3\0 "sv), 1);
   EXPECT_EQ(length_ok(std::string(300, '1').replace(10, 1, 1, '\0')), 1);
 }

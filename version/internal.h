@@ -126,12 +126,16 @@ struct prerelease_identifier {
 // The sort engine holds codes: a constant first byte would take one of the
 // few code bytes its sort keys hold.
 //
-// Longest code: 3 + 32 bits a number, the release bit, then a pre-release of
-// at most MAX_VERSION_LENGTH bytes. An identifier of n bytes takes at most
-// 9 (n + 1) bits with its tag (a one-byte word 18, an empty number 7), so a
-// pre-release of p bytes takes at most 9 (p + 1), and the closing tag 2.
+// The longest code of a version text of some length: 3 + 32 bits a number,
+// the release bit, then a pre-release shorter than the text. An identifier
+// of n bytes takes at most 9 (n + 1) bits with its tag (a one-byte word 18,
+// an empty number 7), so a pre-release of p bytes takes at most 9 (p + 1),
+// and the closing tag 2.
+[[nodiscard]] constexpr std::size_t longest_order_code(std::size_t text_length) noexcept {
+  return (4 * (3 + 32) + 1 + 9 * (text_length + 1) + 2 + 7) / 8;
+}
 inline constexpr std::size_t MAX_ORDER_CODE =
-    (4 * (3 + 32) + 1 + 9 * (static_cast<std::size_t>(MAX_VERSION_LENGTH) + 1) + 2 + 7) / 8;
+    longest_order_code(static_cast<std::size_t>(MAX_VERSION_LENGTH));
 static_assert(MAX_ORDER_CODE + 1 == MAX_ORDER_KEY, "a key is a format byte and a code");
 
 // Room for writing a code: the encoder stores whole words.

@@ -8,6 +8,19 @@ namespace quorbel {
 
 namespace {
 
+// Components of at most so many digits are read in 64 bits: no such value
+// reaches the limit where the conversion rule saturates.
+constexpr std::size_t EXACT_DIGITS = 18;
+
+// Reads the digits from p on into *value (exact up to EXACT_DIGITS of
+// them): where they end.
+const char* read_digits(const char* p, const char* end, std::uint64_t* value) noexcept {
+  std::uint64_t v = 0;
+  for (; p != end && is_digit_byte(*p); ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
+  *value = v;
+  return p;
+}
+
 // VERSION_CHARS as a lookup table, for the checks run on every input line:
 // 0 for a byte that may not appear, else a class bit.
 constexpr std::uint8_t ORDINARY = 1;
@@ -87,12 +100,12 @@ int parse_core(std::string_view core, version_view* view) noexcept {
   for (int index = 0; index < MAX_COMPONENTS; ++index) {
     // A component is empty or all digits up to its '.' or the end of the core.
     const char* const start = p;
-    std::uint64_t value = 0;  // exact while there are at most 19 digits
-    for (; p != end && is_digit_byte(*p); ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
+    std::uint64_t value = 0;
+    p = read_digits(p, end, &value);
     const auto length = static_cast<std::size_t>(p - start);
     if (length > static_cast<std::size_t>(MAX_COMPONENT_LENGTH)) return -1;
     if (p != end && *p != '.') return -1;  // a letter in the component
-    if (length > 18) {
+    if (length > EXACT_DIGITS) {
       std::size_t consumed = 0;  // saturating, by the one conversion rule
       *component(view, index) = convert_integer({start, length}, &consumed);
     } else {
@@ -106,15 +119,12 @@ int parse_core(std::string_view core, version_view* view) noexcept {
 
 namespace {
 
-// The longest component read as it is checked: no value of so many digits
-// reaches the 64-bit limit where the conversion rule saturates.
-constexpr std::size_t QUICK_DIGITS = 18;
-
 // The core of a version as most are written, one to four components of at
-// most QUICK_DIGITS digits, read from the start of the text: the numbers,
+// most EXACT_DIGITS digits, read from the start of the text: the numbers,
 // and where the core stops, at the text's end or its first byte that is
-// neither a digit nor a dot. -1 for any other core (a letter in it, a long
-// component, a fifth one), which the general reading then takes.
+// neither a digit nor a dot. False for a longer component or a fifth one;
+// a core that stops short of where the pre-release or build begins (a
+// letter in it) is read again by parse_core.
 struct quick_core {
   std::int32_t numbers[MAX_COMPONENTS];
   int count;
@@ -128,8 +138,8 @@ struct quick_core {
   for (int index = 0;; ++index) {
     const char* const start = p;
     std::uint64_t value = 0;
-    for (; p != end && is_digit_byte(*p); ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
-    if (static_cast<std::size_t>(p - start) > QUICK_DIGITS) return false;
+    p = read_digits(p, end, &value);
+    if (static_cast<std::size_t>(p - start) > EXACT_DIGITS) return false;
     core->numbers[index] = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     if (p == end || *p != '.') {
       core->count = index + 1;
