@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "cli/fields.h"
 #include "engine/bytes.h"
@@ -18,13 +19,18 @@ std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexc
 
 }  // namespace
 
+void line_taker::remember_fields() noexcept {
+  if (known_ == nullptr) known_.reset(new (std::nothrow) known_fields);
+  remembering_ = known_ != nullptr;
+}
+
 void line_taker::start(std::string_view lines) noexcept {
   lines_ = lines;
   at_ = 0;
   zero_ = find_zero(lines.data(), 0, lines.size());
   taken_ = 0;
   last_field_size_ = 0;
-  known_.start_block();
+  if (remembering_) known_->start_block();
   looking_ = remembering_;
 }
 
@@ -111,15 +117,15 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
   }
   if (looking_ && !group) {
     const std::size_t slot = known_fields::slot_of(*field);
-    if (slot != known_fields::NO_SLOT && known_.holds(slot, *field)) {
+    if (slot != known_fields::NO_SLOT && known_->holds(slot, *field)) {
       taken->version = nullptr;
-      taken->code = known_.code(slot);
-      taken->code_length = known_.code_length(slot);
+      taken->code = known_->code(slot);
+      taken->code_length = known_->code_length(slot);
       remember_last(*field, group);
       return true;
     }
     taken->slot = slot;
-    looking_ = known_.worth_looking();
+    looking_ = known_->worth_looking();
   }
   if (parse_field(settings_, *field, &version_) != 0) {
     if (!settings_.quiet) note(messages_.invalid_version(line));
@@ -129,7 +135,7 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
       version_satisfies(version_, *range_, settings_.prereleases_match ? 1 : 0) == 0) {
     return false;  // not asked for: no message, it is no error
   }
-  if (taken->slot != known_fields::NO_SLOT && !known_.keep(taken->slot, *field)) {
+  if (taken->slot != known_fields::NO_SLOT && !known_->keep(taken->slot, *field)) {
     taken->slot = known_fields::NO_SLOT;  // its code is not kept either
   }
   remember_last(*field, group);

@@ -8,6 +8,7 @@
 #include <quorbel/version.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -60,10 +61,12 @@ class line_taker {
   // From now on, version fields seen lately are known again (without
   // groups), with the codes kept for them: a line whose field is known
   // comes with its code instead of its version.
-  void remember_fields() noexcept { remembering_ = true; }
+  // The table is made then, and not when memory for it runs out: short
+  // input, which never needs it, does not pay for its pages.
+  void remember_fields() noexcept;
   // Keeps the code given to the line whose field was kept under `slot`.
   void keep_code(std::size_t slot, const std::uint8_t* code, std::size_t length) noexcept {
-    known_.keep_code(slot, code, length);
+    known_->keep_code(slot, code, length);
   }
 
  private:
@@ -93,7 +96,7 @@ class line_taker {
   std::size_t last_group_size_ = 0;
   bool remembering_ = false;
   bool looking_ = false;  // the block's lines look their fields up
-  known_fields known_;
+  std::unique_ptr<known_fields> known_;
 };
 
 }  // namespace quorbel

@@ -57,14 +57,15 @@ class block_worker {
   explicit block_worker(shared_reading* shared) noexcept
       : shared_(shared),
         taker_(shared->settings, shared->range),
-        builder_(shared->settings.reverse, shared->settings.terminator) {
-    taker_.remember_fields();
-  }
+        builder_(shared->settings.reverse, shared->settings.terminator) {}
 
   void run() noexcept {
     input_block block;
     while (shared_->reader->next(&buffer_, &block)) {
       builder_.texts_may_stay(block.mapped && shared_->texts_stay_from != SIZE_MAX);
+      // Lists repeat versions, but a list that ends in its first block is
+      // too short to gain from knowing the fields it has seen.
+      if (!block.last || block.sequence > 0) taker_.remember_fields();
       take_block(block.lines);
       // Mapped texts stay where they lie until they are written, the
       // block's pages held for them, when they are at least half the block
