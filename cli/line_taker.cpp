@@ -2,8 +2,10 @@
 #include "cli/line_taker.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "cli/fields.h"
 #include "engine/bytes.h"
@@ -20,7 +22,10 @@ std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexc
 }  // namespace
 
 void line_taker::remember_fields() noexcept {
-  if (known_ == nullptr) known_.reset(new (std::nothrow) known_fields);
+  static_assert(std::is_trivially_destructible_v<known_fields>);
+  if (known_ == nullptr) {
+    if (void* memory = std::malloc(sizeof(known_fields))) known_.reset(new (memory) known_fields);
+  }
   remembering_ = known_ != nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include <quorbel/version.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -96,7 +97,11 @@ class line_taker {
   std::size_t last_group_size_ = 0;
   bool remembering_ = false;
   bool looking_ = false;  // the block's lines look their fields up
-  std::unique_ptr<known_fields> known_;
+  // From malloc, as all of the command's own memory.
+  struct free_memory {
+    void operator()(known_fields* table) const noexcept { std::free(table); }
+  };
+  std::unique_ptr<known_fields, free_memory> known_;
 };
 
 }  // namespace quorbel
