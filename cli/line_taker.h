@@ -8,6 +8,7 @@
 #include <quorbel/version.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -61,9 +62,9 @@ class line_taker {
 
   // From now on, version fields seen lately are known again (without
   // groups), with the codes kept for them: a line whose field is known
-  // comes with its code instead of its version.
-  // The table is made then, and not when memory for it runs out: short
-  // input, which never needs it, does not pay for its pages.
+  // comes with its code instead of its version. Their table is made at the
+  // first call, so that short input, which never calls, does not pay for
+  // its pages; without memory for it, fields are not remembered.
   void remember_fields() noexcept;
   // Keeps the code given to the line whose field was kept under `slot`.
   void keep_code(std::size_t slot, const std::uint8_t* code, std::size_t length) noexcept {
