@@ -64,7 +64,8 @@ class line_taker {
   // groups), with the codes kept for them: a line whose field is known
   // comes with its code instead of its version. Their table is made at the
   // first call, so that short input, which never calls, does not pay for
-  // its pages; without memory for it, fields are not remembered.
+  // its pages; without memory for it, fields are not remembered until a
+  // later call finds some.
   void remember_fields() noexcept;
   // Keeps the code given to the line whose field was kept under `slot`.
   void keep_code(std::size_t slot, const std::uint8_t* code, std::size_t length) noexcept {

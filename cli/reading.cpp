@@ -63,9 +63,10 @@ class block_worker {
     input_block block;
     while (shared_->reader->next(&buffer_, &block)) {
       builder_.texts_may_stay(block.mapped && shared_->texts_stay_from != SIZE_MAX);
-      // Lists repeat versions, but a list that ends in its first block is
-      // too short to gain from knowing the fields it has seen.
-      if (!block.last || block.sequence > 0) taker_.remember_fields();
+      // Lists repeat versions, but the first block goes without knowing
+      // the fields it has seen: a list that ends there is too short to
+      // gain from it, and a long one loses little.
+      if (block.sequence > 0) taker_.remember_fields();
       take_block(block.lines);
       // Mapped texts stay where they lie until they are written, the
       // block's pages held for them, when they are at least half the block

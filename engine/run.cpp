@@ -28,8 +28,13 @@ constexpr std::size_t MAX_RUN_STORE = std::size_t{1} << PLACE_BITS;
 static_assert(MAX_RUN_INPUT * 32 <= MAX_RUN_STORE);
 static_assert(KEY_CODE_BYTES == 8 + 8 + 4, "the code fills high, middle and half of low");
 
-// The key of a line whose code lies at `code`, which has 24 bytes to read,
-// zero past the code's end, as encode_line_code leaves them.
+// The bytes of a code that its key reads, zero past the code's end, as
+// encode_line_code and run_builder::add_code leave them.
+constexpr std::size_t KEY_READS = 24;
+static_assert(KEY_READS >= KEY_CODE_BYTES && KEY_READS <= LINE_CODE_ROOM);
+
+// The key of a line whose code lies at `code`, which has KEY_READS bytes to
+// read.
 [[nodiscard]] run_key make_run_key(const std::uint8_t* code, std::size_t length,
                                    std::size_t place) noexcept {
   const std::uint64_t goes_on = length > KEY_CODE_BYTES ? CODE_GOES_ON : 0;
@@ -192,8 +197,8 @@ bool run_builder::add(const version_view& version, std::string_view text,
 
 bool run_builder::add_code(const std::uint8_t* code, std::size_t length,
                            std::string_view text) noexcept {
-  std::memset(code_, 0, 24);  // what a key reads of a short code, as encoded
   copy_bytes(code_, code, length);
+  if (length < KEY_READS) std::memset(code_ + length, 0, KEY_READS - length);
   code_length_ = length;
   return add_new_code(text);
 }

@@ -90,8 +90,9 @@ class run_builder {
   // been added before.
   [[nodiscard]] bool add_again(std::string_view text) noexcept;
 
-  // Holds a line whose code is one the caller kept, from a line added
-  // before to this builder with the same version and prefix.
+  // Holds a line whose code is one the caller kept (a copy of its own, not
+  // last_code() itself) from a line added before to this builder, with the
+  // same version and prefix.
   [[nodiscard]] bool add_code(const std::uint8_t* code, std::size_t length,
                               std::string_view text) noexcept;
   // The code of the line added last.

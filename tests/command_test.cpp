@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -459,10 +460,10 @@ TEST(command, versions_seen_again_keep_their_order) {
   }
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{}, {"-r"}, {"-u"}, {"-v"}, {"-g", "3"}, {"-l", "-m", ">=2"}}) {
-    const bool with_v = options.size() > 2;
     const auto has = [&](const char* option) {
       return std::find(options.begin(), options.end(), option) != options.end();
     };
+    const bool with_v = has("-l");
     std::vector<line> kept;
     std::string messages;
     const auto version_of = [&](const line& l) {
@@ -500,6 +501,54 @@ TEST(command, versions_seen_again_keep_their_order) {
       EXPECT_TRUE(got.out == expected) << "order or content differs";
     }
   }
+}
+
+TEST(known_fields, keep_popular_fields_with_their_codes) {
+  // A field is found once its code is kept too, never with a code longer
+  // than any it can have, and holds its slot against a newcomer for each
+  // time it was found since it came.
+  const std::uint8_t code[known_fields::LONGEST_CODE + 1] = {7, 8, 9};
+  std::vector<std::string> same_slot = {"1.0.0"};
+  for (int n = 1; same_slot.size() < 3; ++n) {
+    const std::string other = "2." + std::to_string(n) + ".0";
+    if (known_fields::slot_of(other) == known_fields::slot_of("1.0.0")) same_slot.push_back(other);
+  }
+  const std::size_t slot = known_fields::slot_of("1.0.0");
+  auto table = std::make_unique<known_fields>();
+  ASSERT_TRUE(table->keep(slot, "1.0.0"));
+  EXPECT_FALSE(table->holds(slot, "1.0.0"));  // no code yet
+  table->keep_code(slot, code, sizeof code);  // too long to be its code
+  EXPECT_FALSE(table->holds(slot, "1.0.0"));
+  table->keep_code(slot, code, 3);
+  EXPECT_TRUE(table->holds(slot, "1.0.0"));
+  EXPECT_TRUE(table->holds(slot, "1.0.0"));
+  EXPECT_EQ(std::vector<std::uint8_t>(table->code(slot), table->code(slot) + 3),
+            std::vector<std::uint8_t>(code, code + 3));
+  EXPECT_EQ(table->code_length(slot), 3u);
+  EXPECT_FALSE(table->holds(slot, same_slot[1]));
+  EXPECT_FALSE(table->keep(slot, same_slot[1]));  // found twice: two newcomers turned away
+  EXPECT_FALSE(table->keep(slot, same_slot[2]));
+  EXPECT_TRUE(table->holds(slot, "1.0.0"));
+  EXPECT_FALSE(table->keep(slot, same_slot[1]));
+  EXPECT_TRUE(table->keep(slot, same_slot[2]));  // the third newcomer takes the slot
+  EXPECT_FALSE(table->holds(slot, "1.0.0"));
+  table->keep_code(slot, code, 2);
+  EXPECT_TRUE(table->holds(slot, same_slot[2]));
+  EXPECT_EQ(known_fields::slot_of(std::string(known_fields::LONGEST + 1, '1')),
+            known_fields::NO_SLOT);
+  EXPECT_EQ(known_fields::slot_of(""), known_fields::NO_SLOT);
+  // A stretch of lookups that finds fewer than one in eight stops them
+  // until the next block; one that finds more does not.
+  for (const int found_every : {4, 9}) {
+    table->start_block();
+    for (int i = 0; i < 1024; ++i) {
+      EXPECT_TRUE(table->worth_looking());
+      (void)table->holds(slot, i % found_every == 0 ? same_slot[2] : "9.9.9");
+    }
+    EXPECT_EQ(table->worth_looking(), found_every == 4) << found_every;
+  }
+  table->start_block();
+  EXPECT_TRUE(table->worth_looking());
 }
 
 TEST(command, groups_hold_through_temporary_files) {
