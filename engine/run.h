@@ -18,7 +18,7 @@
 namespace quorbel {
 
 // The key by which a line is sorted in its run: three words compared as one
-// integer. What the words hold is run.cpp's own.
+// integer. What the words hold is engine/run_keys.h's own.
 struct run_key {
   std::uint64_t high;
   std::uint64_t middle;
