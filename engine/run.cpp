@@ -24,8 +24,8 @@ bool run_builder::add(const version_view& version, std::string_view text,
 
 bool run_builder::add_code(const std::uint8_t* code, std::size_t length,
                            std::string_view text) noexcept {
+  std::memset(code_, 0, KEY_READS);  // one fixed store, then the code over it
   copy_bytes(code_, code, length);
-  if (length < KEY_READS) std::memset(code_ + length, 0, KEY_READS - length);
   code_length_ = length;
   return add_new_code(text);
 }
