@@ -23,10 +23,9 @@ std::size_t find_zero(const char* base, std::size_t from, std::size_t end) noexc
 
 void line_taker::remember_fields() noexcept {
   static_assert(std::is_trivially_destructible_v<known_fields>);
-  if (known_ == nullptr) {
-    if (void* memory = std::malloc(sizeof(known_fields))) known_.reset(new (memory) known_fields);
-  }
-  remembering_ = known_ != nullptr;
+  // A group is part of a line's code, so its field alone does not tell it.
+  if (known_ != nullptr || settings_.group != 0) return;
+  if (void* memory = std::malloc(sizeof(known_fields))) known_.reset(new (memory) known_fields);
 }
 
 void line_taker::start(std::string_view lines) noexcept {
@@ -35,8 +34,8 @@ void line_taker::start(std::string_view lines) noexcept {
   zero_ = find_zero(lines.data(), 0, lines.size());
   taken_ = 0;
   last_field_size_ = 0;
-  if (remembering_) known_->start_block();
-  looking_ = remembering_;
+  if (known_ != nullptr) known_->start_block();
+  looking_ = known_ != nullptr;
 }
 
 bool line_taker::next(taken_line* taken) noexcept {
@@ -120,7 +119,7 @@ bool line_taker::accept(std::string_view line, taken_line* taken) noexcept {
     taken->version = nullptr;
     return true;
   }
-  if (looking_ && !group) {
+  if (looking_) {
     const std::size_t slot = known_fields::slot_of(*field);
     if (slot != known_fields::NO_SLOT && known_->holds(slot, *field)) {
       taken->version = nullptr;

@@ -97,7 +97,6 @@ class line_taker {
   std::size_t last_field_size_ = 0;
   char last_group_[MAX_LINE_LENGTH];
   std::size_t last_group_size_ = 0;
-  bool remembering_ = false;
   bool looking_ = false;  // the block's lines look their fields up
   // From malloc, as all of the command's own memory.
   struct free_memory {

@@ -102,6 +102,7 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
   char* const records = block.data();
   char* at = records;
   const char* owner = nullptr;  // the last record that holds its code
+  line_view previous;
   for (std::size_t i = 0; i < lines; ++i) {
     if (lines - i > LOOKAHEAD) {
       const char* ahead = store + place_of(first[i + LOOKAHEAD]);
@@ -113,7 +114,7 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
     const line_view line = read_pending(store + place_of(first[i]));
     const bool keeps_stay = stay && line.text_elsewhere;
     if (owner != nullptr && static_cast<std::size_t>(at - owner) <= MAX_CODE_DISTANCE &&
-        same_code(first[i - 1], first[i], store)) {
+        same_code(first[i - 1], first[i], previous, line)) {
       at += put_code_before(at, static_cast<std::size_t>(at - owner), line.text, line.text_length,
                             texts, keeps_stay, built->terminator_);
     } else {
@@ -121,6 +122,7 @@ bool sort_run(run_builder* built, sorted_run* out) noexcept {
       at += put_record(at, line.code, line.code_length, line.text, line.text_length, texts,
                        keeps_stay, built->terminator_);
     }
+    previous = line;
   }
   const auto size = static_cast<std::size_t>(at - records);
   *out = {block.fit(size),       size, lines, marks, stay ? built->staying_bytes_ : 0,

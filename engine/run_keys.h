@@ -55,14 +55,15 @@ static_assert(KEY_READS >= KEY_CODE_BYTES && KEY_READS <= LINE_CODE_ROOM);
   return a.high == b.high && a.middle == b.middle && (a.low ^ b.low) <= PLACE_MASK;
 }
 
-// True when two keys next to each other in sorted order are of one code.
-[[nodiscard]] inline bool same_code(const run_key& a, const run_key& b,
-                                    const char* store) noexcept {
+// True when two keys next to each other in sorted order, of the pending
+// lines x and y, are of one code: the keys tell, unless the codes go on
+// beyond them, when the rest of the codes does.
+[[nodiscard]] inline bool same_code(const run_key& a, const run_key& b, const line_view& x,
+                                    const line_view& y) noexcept {
   if (!same_code_part(a, b)) return false;
   if ((a.low & CODE_GOES_ON) == 0) return true;
-  const line_view x = read_pending(store + place_of(a));
-  const line_view y = read_pending(store + place_of(b));
-  return compare_order_codes(x.code, x.code_length, y.code, y.code_length) == 0;
+  return compare_order_codes(x.code + KEY_CODE_BYTES, x.code_length - KEY_CODE_BYTES,
+                             y.code + KEY_CODE_BYTES, y.code_length - KEY_CODE_BYTES) == 0;
 }
 
 // Whether b's code part is below a's (-1), the same (0) or above it (1).
