@@ -11,6 +11,9 @@ namespace {
 // Components of at most so many digits are read in 64 bits: no such value
 // reaches the limit where the conversion rule saturates.
 constexpr std::size_t EXACT_DIGITS = 18;
+// The quick core takes such components without asking whether they are
+// too long.
+static_assert(EXACT_DIGITS <= static_cast<std::size_t>(MAX_COMPONENT_LENGTH));
 
 // Reads the digits from p on into *value (exact up to EXACT_DIGITS of
 // them): where they end.

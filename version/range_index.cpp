@@ -2,6 +2,7 @@
 // sorted spans of versions that do not overlap, so that testing a version
 // costs a binary search whatever the number of alternatives.
 #include <algorithm>
+#include <compare>
 #include <limits>
 
 #include "version/internal.h"
@@ -17,8 +18,8 @@ constexpr std::int64_t LOWEST = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t HIGHEST = std::numeric_limits<std::int64_t>::max();
 
 int compare_numbers(const numbers64& a, const numbers64& b) noexcept {
-  if (a == b) return 0;
-  return a < b ? -1 : 1;
+  const auto c = a <=> b;  // one pass, for every cut a version is held against
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
 // Three-way order of cuts: by numbers, then group cuts first, then by the
